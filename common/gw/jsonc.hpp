@@ -1,0 +1,4 @@
+#pragma once
+extern "C" {
+#include <json-c/json.h>
+}

@@ -1,0 +1,5 @@
+#pragma once
+#include "gw/ubox.hpp"
+extern "C" {
+#include <libubus.h>
+}

@@ -1,0 +1,4 @@
+#pragma once
+extern "C" {
+#include <uci.h>
+}
