@@ -1,0 +1,6 @@
+#include "fwsum.hpp"
+
+int main()
+{
+	return fwsum_main();
+}

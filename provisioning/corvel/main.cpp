@@ -1,0 +1,6 @@
+#include "corvel.hpp"
+
+int main()
+{
+	return corvel_main();
+}
