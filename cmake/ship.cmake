@@ -5,6 +5,7 @@
 #                                  flags, tiny runtime, C linker driver (so nothing
 #                                  pulls libstdc++ in silently), install rule, and
 #                                  registration for the NEEDED check
+# Destinations are relative to the prefix, /usr as on OpenWrt: sbin, lib, lib/rpcd.
 set(APCTL_SHIP_FLAGS -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -ffunction-sections -fdata-sections)
 
@@ -25,11 +26,11 @@ function(ship_target target)
   endif()
   if(NOT ARG_DESTINATION)
     if(type STREQUAL "EXECUTABLE")
-      set(ARG_DESTINATION usr/sbin)
+      set(ARG_DESTINATION sbin)
     elseif(type STREQUAL "MODULE_LIBRARY")
-      set(ARG_DESTINATION usr/lib/rpcd)
+      set(ARG_DESTINATION lib/rpcd)
     else()
-      set(ARG_DESTINATION usr/lib)
+      set(ARG_DESTINATION lib)
     endif()
   endif()
   install(TARGETS ${target} RUNTIME DESTINATION ${ARG_DESTINATION}

@@ -168,8 +168,30 @@ class World(_Place):
 
     # -- files --------------------------------------------------------------
     def path(self, world_path):
-        """Host-side path through which a file inside the world is reached."""
-        return f"/proc/{self._keeper.pid}/root" + os.path.abspath(world_path)
+        """Host-side path through which a file inside the world is reached.
+        Symbolic links on the way are followed inside the world (an absolute
+        link such as /var/run -> /run would otherwise lead back to the host)."""
+        root = f"/proc/{self._keeper.pid}/root"
+        parts = [p for p in os.path.abspath(world_path).split("/") if p]
+        done = []
+        hops = 0
+        while parts:
+            name = parts.pop(0)
+            here = root + "/" + "/".join(done + [name])
+            if parts and os.path.islink(here) and hops < 40:
+                hops += 1
+                target = os.readlink(here)
+                rest = [p for p in target.split("/") if p]
+                if target.startswith("/"):
+                    done = []
+                parts = rest + parts
+                continue
+            if name == "..":
+                if done:
+                    done.pop()
+            elif name != ".":
+                done.append(name)
+        return root + "/" + "/".join(done)
 
     def write(self, world_path, data, mode=None):
         p = self.path(world_path)
