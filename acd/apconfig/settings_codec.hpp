@@ -1,0 +1,58 @@
+// The settings push encoder: member names of the pending settings document,
+// the TLV each becomes, and the field mask bits that mark the groups present.
+// Pure: works on blob buffers and TLV entries, owns no socket or file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "gw/ubox.hpp"
+#include "vex/codec/vex_codec.hpp"
+
+#define SETTINGS_DOC_PATH "/tmp/group1.json"
+
+enum settings_encoding : uint8_t {
+	SETTINGS_TEXT, // the text without its terminator
+	SETTINGS_U8,   // decimal text, low 8 bits
+	SETTINGS_U16,  // decimal text, low 16 bits, big-endian
+	SETTINGS_IPV4, // dotted quad, network order; unconvertible text gives 255.255.255.255
+};
+
+constexpr unsigned SETTINGS_MASK_WORDS = VEX_MASK_LEN / 4;
+constexpr uint8_t SETTINGS_NO_MASK = 0xFF; // the setting sets no mask bit
+static_assert(SETTINGS_MASK_WORDS == 4, "the field mask is four 32-bit words");
+
+struct settings_def {
+	const char *name; // member name in the settings document (case-sensitive)
+	uint16_t type;    // TLV type
+	uint8_t encoding; // settings_encoding
+	uint8_t maskWord; // SETTINGS_NO_MASK for none
+	uint32_t maskBits;
+};
+
+const settings_def *settings_table(size_t *count);
+const settings_def *settings_lookup(const char *name);
+
+// Encodes a value text into a generator entry (u2Len is the whole TLV length,
+// the value buffer is malloc'd and owned by the entry). 1, or 0 without memory.
+int settings_encode(vex_tlv *entry, const settings_def *def, const char *text);
+void settings_mask_add(uint32_t mask[SETTINGS_MASK_WORDS], const settings_def *def);
+// The field mask TLV (type 129, 20 bytes) with the words big-endian. 1, or 0 without memory.
+int settings_mask_entry(vex_tlv *entry, const uint32_t mask[SETTINGS_MASK_WORDS]);
+
+// The text of a document value: strings as they are; integers and booleans as
+// decimal text in buf. nullptr for anything else (null, fractions, tables,
+// arrays), which the push leaves out.
+const char *settings_value_text(struct blob_attr *value, char *buf, size_t size);
+
+// Entries for every member of doc (a raw container such as a blob_buf head
+// holding the document's members, or nullptr for no document) in document
+// order, then the field mask TLV. Members that are unknown or not text get a
+// message on standard error and no entry. Returns the number of entries
+// (the list ends with a type-0 entry when there is room); release them with
+// KvVexFreeVexData.
+unsigned settings_push_entries(vex_tlv *entries, unsigned max, struct blob_attr *doc);
+
+// The push's data part from doc into buf (capacity bytes, at most 160 TLVs).
+// Returns the number of bytes generated.
+uint16_t settings_push_data(uint8_t *buf, uint32_t capacity, struct blob_attr *doc);

@@ -1,0 +1,156 @@
+// ac.upgrade: offers firmware or a configuration file to chosen APs (upload
+// request), and uploads it by TFTP to each AP that accepts (upload response).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "apconfig/apconfig_methods.hpp"
+#include "apconfig/status_record.hpp"
+#include "apconfig/upgrade.hpp"
+#include "apconfig/upload_codec.hpp"
+#include "core/ac_ubus_policy.hpp"
+#include "core/device_info.hpp"
+#include "vex/ap_list.hpp"
+#include "vex/vex_transport.hpp"
+
+namespace {
+constexpr size_t AC_IP_MATCH_LEN = 15;
+constexpr size_t AC_UPLOAD_CMD_LEN = 1024;
+
+uint8_t ac_upload_pkt[VEX_MAX_MSG];
+vex_tlv ac_upload_tlvs[AC_UPLOAD_MAX_TLVS + 1];
+
+// A missing file is offered with size 0; the request still goes out.
+uint32_t ac_upload_size(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) != 0 || st.st_size < 0)
+		return 0;
+	return st.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : uint32_t(st.st_size);
+}
+
+int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *password, const char *key)
+{
+	bool config = ac_upload_is_config(what);
+	memset(ac_upload_pkt, 0, sizeof ac_upload_pkt);
+	memset(ac_upload_tlvs, 0, sizeof ac_upload_tlvs);
+	uint32_t size = ac_upload_size(ac_upload_path(what));
+	fprintf(stderr, "[DEBUG]: fw_size = %u \n", size);
+	if (!ac_upload_request_tlvs(ac_upload_tlvs, what, password, key, size)) {
+		KvVexFreeVexData(ac_upload_tlvs, AC_UPLOAD_MAX_TLVS);
+		return UBUS_STATUS_UNKNOWN_ERROR;
+	}
+	unsigned len = ac_upload_request_data(ac_upload_pkt, sizeof ac_upload_pkt, ac_upload_tlvs);
+	KvVexFreeVexData(ac_upload_tlvs, AC_UPLOAD_MAX_TLVS);
+	if (!len)
+		return UBUS_STATUS_UNKNOWN_ERROR;
+
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, iplist, rem) {
+		if (!blobmsg_check_attr(cur, false))
+			break;
+		if (blobmsg_type(cur) != BLOBMSG_TYPE_STRING)
+			continue;
+		const char *ip = blobmsg_get_string(cur);
+		ap_record *ap;
+		list_for_each_entry(ap, &aps, list) {
+			if (strncmp(ip, ap->ip, AC_IP_MATCH_LEN) != 0)
+				continue;
+			ap->uploadKind = config ? AP_UPLOAD_CONFIG : AP_UPLOAD_FIRMWARE;
+			vex_hdr hdr;
+			KvVexFillVexHeaderTo(&hdr, VEX_MSG_UPLOAD_REQ, ap->mac, ac_device_info.mac,
+					     uint32_t(time(nullptr)));
+			KvVexGenVexHdr(ac_upload_pkt, sizeof ac_upload_pkt, &hdr);
+			char address[sizeof ap->ip];
+			memcpy(address, ap->ip, sizeof address);
+			vex_send_multicast_pkt(ac_upload_pkt, int(len));
+			vex_send_unicast_pkt(ac_upload_pkt, int(len), address);
+		}
+	}
+	return UBUS_STATUS_OK;
+}
+
+bool ac_arg_is(struct blob_attr *attr, int type)
+{
+	return attr && blobmsg_type(attr) == type;
+}
+
+// The upload itself, in a child of its own: the daemon goes on at once and
+// the loop reaps the child when it ends.
+[[noreturn]] void ac_upload_child(const char *ip, uint8_t kind)
+{
+	uloop_done();
+	const char *format;
+	const char *statusPath;
+	switch (kind) {
+	case AP_UPLOAD_FIRMWARE:
+		format = "/usr/bin/tftp-hpa %s -m binary -c put " AC_FIRMWARE_FILE " > /dev/null";
+		statusPath = AC_FIRMWARE_STATUS_PATH;
+		break;
+	case AP_UPLOAD_CONFIG:
+		format = "/usr/bin/tftp-hpa %s -m binary -c put " AC_CONFIG_FILE " > /dev/null";
+		statusPath = AC_CONFIG_STATUS_PATH;
+		break;
+	default:
+		_exit(1);
+	}
+	if (chdir("/tmp/") != 0)
+		_exit(1);
+	// ip is the address text formatted from the AP's TLV 4: digits and dots only.
+	char cmd[AC_UPLOAD_CMD_LEN];
+	snprintf(cmd, sizeof cmd, format, ip);
+	int rc = system(cmd);
+	ac_status_write(statusPath, ip, rc);
+	_exit(1);
+}
+} // namespace
+
+int ac_firmware(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
+		struct blob_attr *msg)
+{
+	struct blob_attr *tb[__FIRMWARE_MAX];
+	blobmsg_parse(firmware_policy, __FIRMWARE_MAX, tb, blob_data(msg), blob_len(msg));
+	if (!ac_arg_is(tb[FIRMWARE_IPLIST], BLOBMSG_TYPE_ARRAY) ||
+	    !ac_arg_is(tb[FIRMWARE_PASSWORD], BLOBMSG_TYPE_STRING))
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return ac_upload_offer("firmware", tb[FIRMWARE_IPLIST], blobmsg_get_string(tb[FIRMWARE_PASSWORD]),
+			       nullptr);
+}
+
+int ac_config(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
+	      struct blob_attr *msg)
+{
+	struct blob_attr *tb[__CONFIG_MAX];
+	blobmsg_parse(config_policy, __CONFIG_MAX, tb, blob_data(msg), blob_len(msg));
+	if (!ac_arg_is(tb[CONFIG_IPLIST], BLOBMSG_TYPE_ARRAY) || !ac_arg_is(tb[CONFIG_KEY], BLOBMSG_TYPE_STRING) ||
+	    !ac_arg_is(tb[CONFIG_PASSWORD], BLOBMSG_TYPE_STRING))
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return ac_upload_offer("config", tb[CONFIG_IPLIST], blobmsg_get_string(tb[CONFIG_PASSWORD]),
+			       blobmsg_get_string(tb[CONFIG_KEY]));
+}
+
+void ac_upgrade_handle_response(vex_msg *msg)
+{
+	ap_record *ap = ap_registry_find_mac(&aps, msg->hdr.au1ApMac);
+	if (!ap) {
+		KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
+		return;
+	}
+	ac_status_write(AC_PWD_STATUS_PATH, ap->ip, msg->hdr.u2Status);
+	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
+	// A refusal (a wrong password, for one) is only recorded.
+	if (msg->hdr.u2Status != 0)
+		return;
+	pid_t pid = fork();
+	if (pid < 0) {
+		ap->uploadKind = AP_UPLOAD_NONE;
+		return;
+	}
+	if (pid == 0)
+		ac_upload_child(ap->ip, ap->uploadKind);
+}

@@ -1,0 +1,6 @@
+#include "core/ac_main.hpp"
+
+int main()
+{
+	return acd_main();
+}

@@ -1,0 +1,255 @@
+#include "stats/stats_poll.hpp"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gw/ubox.hpp"
+#include "stats/jsonrpc.hpp"
+#include "vex/ap_list.hpp"
+
+namespace {
+// An answer larger than this is not kept (the APs' answers are a few kB).
+constexpr size_t JSONRPC_ANSWER_MAX = 1 << 20;
+constexpr int JSONRPC_READ_SIZE = 8192;
+constexpr int JSONRPC_REDIRECT_MAX = 10;
+
+// One open exchange; owns its client and its receive buffer. The AP is named by
+// its address text, never by its record, so expiry and all_clear may drop the
+// record while the exchange is open.
+struct jsonrpc_exchange {
+	struct list_head list;
+	struct achttp_client *cl;
+	char ip[16];
+	int32_t id;
+	char *rx;
+	size_t rx_len;
+	bool overflow; // the answer outgrew JSONRPC_ANSWER_MAX: it is dropped
+	bool parsed;   // the complete body has been handled
+};
+
+LIST_HEAD(jsonrpc_exchanges);
+unsigned jsonrpc_exchange_count;
+
+// Shared by all exchanges, like the answer buffer.
+int jsonrpc_redirects;
+struct blob_buf jsonrpc_answer_buf;
+
+const struct achttp_cb jsonrpc_cb = {
+	jsonrpc_read_cb,
+	nullptr,
+	jsonrpc_eof_cb,
+	jsonrpc_header_cb,
+	jsonrpc_error_cb,
+};
+
+jsonrpc_exchange *jsonrpc_exchange_of(struct achttp_client *cl)
+{
+	return static_cast<jsonrpc_exchange *>(cl->priv);
+}
+
+bool jsonrpc_exchange_open(const char *ip, int32_t id)
+{
+	jsonrpc_exchange *x;
+	list_for_each_entry(x, &jsonrpc_exchanges, list)
+		if (x->id == id && !strcmp(x->ip, ip))
+			return true;
+	return false;
+}
+
+void jsonrpc_exchange_end(jsonrpc_exchange *x)
+{
+	achttp_disconnect(x->cl);
+	achttp_free(x->cl);
+	free(x->rx);
+	list_del(&x->list);
+	jsonrpc_exchange_count--;
+	free(x);
+}
+
+void jsonrpc_append(jsonrpc_exchange *x, const char *data, size_t n)
+{
+	if (x->overflow)
+		return;
+	if (n > JSONRPC_ANSWER_MAX - x->rx_len) {
+		x->overflow = true;
+		free(x->rx);
+		x->rx = nullptr;
+		x->rx_len = 0;
+		return;
+	}
+	char *grown = static_cast<char *>(realloc(x->rx, x->rx_len + n + 1));
+	if (!grown) {
+		x->overflow = true; // what arrived cannot be kept whole
+		free(x->rx);
+		x->rx = nullptr;
+		x->rx_len = 0;
+		return;
+	}
+	x->rx = grown;
+	memcpy(x->rx + x->rx_len, data, n);
+	x->rx_len += n;
+	x->rx[x->rx_len] = '\0';
+}
+
+void jsonrpc_handle_body(jsonrpc_exchange *x)
+{
+	x->parsed = true;
+	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len) &&
+	    !jsonrpc_store_reply(x->cl, jsonrpc_answer_buf.head))
+		fputs("parse josn rpc error 1 \n", stderr);
+	blob_buf_init(&jsonrpc_answer_buf, 0);
+}
+} // namespace
+
+void get_remote_addr(struct achttp_client *cl)
+{
+	int fd = achttp_fd(cl);
+	if (fd < 0)
+		return; // the addresses of the connect stay
+	union achttp_addr a;
+	socklen_t len = sizeof a;
+	memset(&a, 0, sizeof a);
+	if (getsockname(fd, &a.sa, &len) == 0)
+		cl->local_addr = a;
+	len = sizeof a;
+	memset(&a, 0, sizeof a);
+	if (getpeername(fd, &a.sa, &len) == 0)
+		cl->remote_addr = a;
+}
+
+int jsonrpc_store_reply(struct achttp_client *cl, struct blob_attr *answer)
+{
+	char peer[INET6_ADDRSTRLEN + 8];
+	get_remote_addr(cl);
+	achttp_get_addr(peer, nullptr, &cl->remote_addr);
+	return jsonrpc_store_answer(&aps, peer, answer);
+}
+
+void jsonrpc_read_cb(struct achttp_client *cl)
+{
+	jsonrpc_exchange *x = jsonrpc_exchange_of(cl);
+	char buf[JSONRPC_READ_SIZE];
+	for (;;) {
+		int n = achttp_read(cl, buf, sizeof buf);
+		if (n > 0)
+			jsonrpc_append(x, buf, size_t(n));
+		// The body is handled once, when the client knows it is whole.
+		if (cl->data_eof && !x->parsed && x->rx_len && !x->overflow)
+			jsonrpc_handle_body(x);
+		if (n <= 0)
+			break;
+	}
+}
+
+void jsonrpc_header_cb(struct achttp_client *cl)
+{
+	if (jsonrpc_redirects < JSONRPC_REDIRECT_MAX && achttp_redirect(cl) > 0) {
+		fprintf(stderr, "Redirected to %s on %s\n", cl->url->location, cl->url->host);
+		jsonrpc_redirects++;
+		return;
+	}
+	jsonrpc_redirects = 0;
+	if (cl->status_code != 200 && cl->status_code != 204)
+		fprintf(stderr, "HTTP error %d\n", cl->status_code);
+}
+
+void jsonrpc_eof_cb(struct achttp_client *cl)
+{
+	if (!cl->data_eof)
+		fputs("Connection reset prematurely\n", stderr);
+	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
+}
+
+void jsonrpc_error_cb(struct achttp_client *cl, int code)
+{
+	const char *text;
+	switch (code) {
+	case ACHTTP_ERROR_CONNECT:
+		text = "Connection failed";
+		break;
+	case ACHTTP_ERROR_SSL_INVALID_CERT:
+		text = "Invalid SSL certificate";
+		break;
+	case ACHTTP_ERROR_SSL_CN_MISMATCH:
+		text = "Server hostname does not match SSL certificate";
+		break;
+	case ACHTTP_ERROR_TIMEDOUT:
+		text = nullptr; // our own limit: the AP is asked again at the next poll
+		break;
+	default:
+		text = "Unknown error";
+		break;
+	}
+	if (text)
+		fprintf(stderr, "Connection error: %s%s\n", text, "");
+	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
+}
+
+void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
+{
+	if (jsonrpc_exchange_open(ip, id)) {
+		free(body); // the AP has not answered the last one yet
+		return;
+	}
+	auto *x = static_cast<jsonrpc_exchange *>(calloc(1, sizeof(jsonrpc_exchange)));
+	struct achttp_client *cl = x ? achttp_new(url, &jsonrpc_cb) : nullptr;
+	if (!cl) {
+		fputs("Failed to allocate uclient context\n", stderr);
+		free(x);
+		free(body);
+		return;
+	}
+	x->cl = cl;
+	snprintf(x->ip, sizeof x->ip, "%s", ip);
+	x->id = id;
+	cl->priv = x;
+	list_add_tail(&x->list, &jsonrpc_exchanges);
+	jsonrpc_exchange_count++;
+
+	achttp_set_timeout(cl, JSONRPC_EXCHANGE_LIMIT_MS);
+	if (achttp_connect(cl) != 0 || achttp_set_request_type(cl, "POST") != 0) {
+		jsonrpc_exchange_end(x);
+		free(body);
+		return;
+	}
+	char length[64];
+	size_t len = strlen(body);
+	snprintf(length, sizeof length, "%d", int(len));
+	achttp_set_header(cl, "Content-Type", "application/json");
+	achttp_set_header(cl, "Content-Length", length);
+	achttp_write(cl, body, int(len));
+	achttp_request(cl);
+	free(body);
+}
+
+unsigned jsonrpc_open_exchanges()
+{
+	return jsonrpc_exchange_count;
+}
+
+void apinfo_poll()
+{
+	for (unsigned i = 0; i < JSONRPC_REQUESTS; i++) {
+		const jsonrpc_request_def &r = jsonrpc_requests[i];
+		ap_record *ap;
+		list_for_each_entry(ap, &aps, list) {
+			char *body = jsonrpc_request_body(r.id, r.method);
+			if (!body) {
+				puts(i == 0 ? "str == NULL" : "str == NULL ");
+				continue;
+			}
+			char url[JSONRPC_URL_SIZE];
+			snprintf(url, sizeof url, r.url_format, ap->ip);
+			jsonrpc_post(url, body, ap->ip, r.id);
+		}
+	}
+}
+
+void ac_stats_poll()
+{
+	apinfo_poll();
+}

@@ -1,0 +1,35 @@
+// The statistics poll: every 10 s three JSON-RPC requests to every AP over HTTP;
+// acceptable answers replace the AP's reply slots as they arrive.
+#pragma once
+
+#include <cstdint>
+
+#include "achttp.hpp"
+
+// An exchange that has not ended this long after its connect is dropped
+// quietly, so an AP that accepts connections and never answers holds a bounded
+// number of them; the next poll asks again.
+constexpr int JSONRPC_EXCHANGE_LIMIT_MS = 30000;
+
+// The poll run of the timer (the timer re-arms itself).
+void ac_stats_poll();
+void apinfo_poll();
+
+// Starts one exchange with the AP at address text ip for request id; takes
+// ownership of body (JSON text) and frees it on every path. Nothing is sent
+// while an exchange for the same address and id is still open.
+void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id);
+
+// Exchanges currently open.
+unsigned jsonrpc_open_exchanges();
+
+// The client's callbacks.
+void jsonrpc_read_cb(struct achttp_client *cl);
+void jsonrpc_eof_cb(struct achttp_client *cl);
+void jsonrpc_header_cb(struct achttp_client *cl);
+void jsonrpc_error_cb(struct achttp_client *cl, int code);
+// Checks one parsed answer of the client's exchange and stores it (1), or
+// rejects it (0).
+int jsonrpc_store_reply(struct achttp_client *cl, struct blob_attr *answer);
+// Refreshes the client's local and remote addresses from its socket.
+void get_remote_addr(struct achttp_client *cl);

@@ -1,0 +1,296 @@
+#include "stats/wireless_view.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "stats/jsonrpc.hpp"
+#include "stats/stats_text.hpp"
+
+namespace {
+bool view_is_list(const struct blob_attr *attr)
+{
+	int type = blobmsg_type(attr);
+	return type == BLOBMSG_TYPE_ARRAY || type == BLOBMSG_TYPE_TABLE;
+}
+
+bool view_is_table(const struct blob_attr *attr)
+{
+	return blobmsg_type(attr) == BLOBMSG_TYPE_TABLE;
+}
+
+bool view_name_is(const struct blob_attr *attr, const char *name)
+{
+	return !strcmp(blobmsg_name(attr), name);
+}
+
+// A number the AP sent as a JSON integer of 32 bits; anything else counts as 0.
+int32_t view_int32(const struct blob_attr *attr)
+{
+	if (blobmsg_type(attr) != BLOBMSG_TYPE_INT32 || blobmsg_data_len(attr) < 4)
+		return 0;
+	return int32_t(blobmsg_get_u32(const_cast<struct blob_attr *>(attr)));
+}
+
+// "rx_bytes" and "tx_bytes" of a "statistics" table.
+void view_counters(struct blob_attr *stats, const char **rx, const char **tx)
+{
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, stats, rem) {
+		if (view_name_is(cur, "rx_bytes"))
+			*rx = stats_blob_text(cur);
+		else if (view_name_is(cur, "tx_bytes"))
+			*tx = stats_blob_text(cur);
+	}
+}
+
+void vap_release(vap_entry *vap)
+{
+	sta_entry *sta, *next;
+	list_for_each_entry_safe(sta, next, &vap->stas, list) {
+		list_del(&sta->list);
+		free(sta);
+	}
+	list_del(&vap->list);
+	free(vap);
+}
+
+void vap_describe(ap_record *ap, const char *bssid, const char *ssid)
+{
+	vap_entry *vap = vap_find(ap, bssid);
+	if (vap) {
+		stats_text_copy(vap->ssid, sizeof vap->ssid, ssid);
+		return;
+	}
+	vap = static_cast<vap_entry *>(calloc(1, sizeof *vap));
+	if (!vap) {
+		puts("malloc error ");
+		return;
+	}
+	vap->band = VAP_BAND_2G;
+	stats_text_copy(vap->bssid, sizeof vap->bssid, bssid);
+	stats_text_copy(vap->ssid, sizeof vap->ssid, ssid);
+	INIT_LIST_HEAD(&vap->stas);
+	list_add_tail(&vap->list, &ap->vaps);
+}
+
+// One "config..." member of a profile table: a VAP description.
+void view_profile_config(ap_record *ap, struct blob_attr *config)
+{
+	const char *ssid = nullptr, *bssid = nullptr;
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, config, rem) {
+		if (view_name_is(cur, "ssid"))
+			ssid = stats_blob_text(cur);
+		else if (view_name_is(cur, "bssid"))
+			bssid = stats_blob_text(cur);
+	}
+	if (ssid && bssid)
+		vap_describe(ap, bssid, ssid);
+}
+
+// One element of "radio2g" or "radio5g" in the statistics answer.
+void view_vap_statistics(ap_record *ap, struct blob_attr *elem, int8_t band)
+{
+	const char *bssid = nullptr, *rx = nullptr, *tx = nullptr;
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, elem, rem) {
+		if (view_name_is(cur, "bssid"))
+			bssid = stats_blob_text(cur);
+		else if (view_name_is(cur, "statistics") && view_is_table(cur))
+			view_counters(cur, &rx, &tx);
+	}
+	if (bssid && rx && tx)
+		vap_set_statistics(ap, bssid, rx, tx, band);
+}
+
+// One client of a station answer's VAP element; count counts the clients with a "mac".
+void view_client(ap_record *ap, const char *bssid, struct blob_attr *client, int32_t *count)
+{
+	const char *mac = nullptr, *rx = nullptr, *tx = nullptr;
+	int32_t signal = 0, up_time = 0;
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, client, rem) {
+		if (view_name_is(cur, "mac")) {
+			mac = stats_blob_text(cur);
+			if (mac)
+				(*count)++;
+		} else if (view_name_is(cur, "signal")) {
+			signal = view_int32(cur);
+		} else if (view_name_is(cur, "up_time")) {
+			up_time = view_int32(cur);
+		} else if (view_name_is(cur, "statistics") && view_is_table(cur)) {
+			view_counters(cur, &rx, &tx);
+		}
+	}
+	if (bssid && mac && rx && tx)
+		sta_info_upsert(ap, bssid, mac, rx, tx, signal, up_time, *count);
+}
+
+// One VAP element of the station answer: its "bssid" counts only for the
+// "clients" that come after it.
+void view_vap_clients(ap_record *ap, struct blob_attr *elem)
+{
+	const char *bssid = nullptr;
+	int32_t count = 0;
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, elem, rem) {
+		if (view_name_is(cur, "bssid")) {
+			bssid = stats_blob_text(cur);
+		} else if (view_name_is(cur, "clients") && view_is_list(cur)) {
+			struct blob_attr *client;
+			size_t crem;
+			blobmsg_for_each_attr(client, cur, crem)
+				if (view_is_table(client))
+					view_client(ap, bssid, client, &count);
+		}
+	}
+}
+
+// The "radio2g" (band 0) or "radio5g" (band 1) member, or -1.
+int view_radio_band(const struct blob_attr *attr)
+{
+	if (!view_is_list(attr))
+		return -1;
+	if (view_name_is(attr, "radio2g"))
+		return VAP_BAND_2G;
+	if (view_name_is(attr, "radio5g"))
+		return VAP_BAND_5G;
+	return -1;
+}
+} // namespace
+
+vap_entry *vap_find(const ap_record *ap, const char *bssid)
+{
+	vap_entry *vap;
+	list_for_each_entry(vap, &ap->vaps, list)
+		if (stats_text_match(vap->bssid, sizeof vap->bssid, bssid))
+			return vap;
+	return nullptr;
+}
+
+void vap_set_statistics(ap_record *ap, const char *bssid, const char *rx, const char *tx, int8_t band)
+{
+	vap_entry *vap = vap_find(ap, bssid);
+	if (!vap)
+		return;
+	stats_text_copy(vap->rx_bytes, sizeof vap->rx_bytes, rx);
+	stats_text_copy(vap->tx_bytes, sizeof vap->tx_bytes, tx);
+	vap->band = band;
+}
+
+void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const char *rx,
+		     const char *tx, int32_t signal, int32_t up_time, int32_t count)
+{
+	vap_entry *vap = vap_find(ap, bssid);
+	if (!vap)
+		return;
+	sta_entry *sta, *found = nullptr;
+	list_for_each_entry(sta, &vap->stas, list) {
+		if (stats_text_match(sta->mac, sizeof sta->mac, mac)) {
+			found = sta;
+			break;
+		}
+	}
+	if (!found) {
+		found = static_cast<sta_entry *>(calloc(1, sizeof *found));
+		if (!found) {
+			puts("malloc error ");
+			return;
+		}
+		stats_text_copy(found->mac, sizeof found->mac, mac);
+		list_add_tail(&found->list, &vap->stas);
+	}
+	stats_text_copy(found->tx_bytes, sizeof found->tx_bytes, tx);
+	stats_text_copy(found->rx_bytes, sizeof found->rx_bytes, rx);
+	found->signal = signal;
+	found->up_time = up_time;
+	vap->sta_count = count;
+}
+
+void build_vap_list(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list) {
+		struct blob_attr *profile = ap_slot(ap, JSONRPC_ID_PROFILE);
+		if (!profile)
+			continue;
+		struct blob_attr *elem;
+		size_t rem;
+		blobmsg_for_each_attr(elem, profile, rem) {
+			if (!view_is_table(elem))
+				continue;
+			struct blob_attr *cur;
+			size_t mrem;
+			blobmsg_for_each_attr(cur, elem, mrem)
+				if (!strncmp(blobmsg_name(cur), "config", 6) && view_is_table(cur))
+					view_profile_config(ap, cur);
+		}
+	}
+}
+
+void fill_vap_statistics(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list) {
+		struct blob_attr *data = ap_slot(ap, JSONRPC_ID_WLAN_STATS);
+		if (!data)
+			continue;
+		struct blob_attr *radio;
+		size_t rem;
+		blobmsg_for_each_attr(radio, data, rem) {
+			int band = view_radio_band(radio);
+			if (band < 0)
+				continue;
+			struct blob_attr *elem;
+			size_t erem;
+			blobmsg_for_each_attr(elem, radio, erem)
+				if (view_is_table(elem))
+					view_vap_statistics(ap, elem, int8_t(band));
+		}
+	}
+}
+
+void fill_sta_info(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list) {
+		struct blob_attr *data = ap_slot(ap, JSONRPC_ID_STA_STATS);
+		if (!data)
+			continue;
+		struct blob_attr *radio;
+		size_t rem;
+		blobmsg_for_each_attr(radio, data, rem) {
+			if (view_radio_band(radio) < 0)
+				continue;
+			struct blob_attr *elem;
+			size_t erem;
+			blobmsg_for_each_attr(elem, radio, erem)
+				if (view_is_table(elem))
+					view_vap_clients(ap, elem);
+		}
+	}
+}
+
+void wireless_view_clear(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list) {
+		vap_entry *vap, *next;
+		list_for_each_entry_safe(vap, next, &ap->vaps, list)
+			vap_release(vap);
+	}
+}
+
+void wireless_view_refresh(struct list_head *list)
+{
+	wireless_view_clear(list);
+	build_vap_list(list);
+	fill_vap_statistics(list);
+	fill_sta_info(list);
+}

@@ -1,0 +1,50 @@
+#include "vex/ap_list.hpp"
+
+#include <ctime>
+
+#include "stats/wireless_view.hpp"
+
+LIST_HEAD(aps);
+
+int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode)
+{
+	return ap_registry_save(&aps, block, hdr, mode, int32_t(time(nullptr)));
+}
+
+int KvVexHandleDiscoverResponseData(vex_msg *msg)
+{
+	ap_settings block;
+	ap_settings_from_response(&block, msg);
+	savediscoverinfo(&block, &msg->hdr, AP_MODE_FIRMWARE);
+	return 0;
+}
+
+int KvVexHandleDiscoverResponse(vex_msg *msg)
+{
+	KvVexHandleDiscoverResponseData(msg);
+	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
+	return 0;
+}
+
+int KvVexHandleAgentLoaderResponseData(vex_msg *msg)
+{
+	ap_settings block;
+	ap_settings_from_agent(&block, msg);
+	savediscoverinfo(&block, &msg->hdr, AP_MODE_AGENT);
+	return 0;
+}
+
+int KvVexHandleAgentLoaderResponse(vex_msg *msg)
+{
+	KvVexHandleAgentLoaderResponseData(msg);
+	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
+	return 0;
+}
+
+int discover_expire_check()
+{
+	int32_t now = int32_t(time(nullptr));
+	clear_vap_sta_info();
+	ap_registry_expire(&aps, now);
+	return 0;
+}

@@ -1,0 +1,15 @@
+// The daemon's AP list and the handlers that keep it: responses create and
+// refresh records, the 50 s expiry check drops silent APs.
+#pragma once
+
+#include "gw/ubox.hpp"
+#include "vex/codec/ap_registry.hpp"
+
+extern struct list_head aps;
+
+int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode);
+int KvVexHandleDiscoverResponse(vex_msg *msg);
+int KvVexHandleDiscoverResponseData(vex_msg *msg);
+int KvVexHandleAgentLoaderResponse(vex_msg *msg);
+int KvVexHandleAgentLoaderResponseData(vex_msg *msg);
+int discover_expire_check();

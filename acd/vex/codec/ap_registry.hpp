@@ -1,0 +1,66 @@
+// The AP registry: one record per AP, keyed by the MAC of its responses, in
+// order of first discovery. Pure list logic; the caller passes the list and the
+// current time, so tests drive it with their own clock.
+#pragma once
+
+#include <cstdint>
+
+#include "gw/ubox.hpp"
+#include "vex/codec/ap_settings.hpp"
+#include "vex/codec/vex_codec.hpp"
+
+constexpr unsigned AP_REPLY_SLOTS = 8;     // JSON-RPC answers with ids 102 to 109
+constexpr unsigned AP_REPLY_FIRST_ID = 102;
+constexpr uint16_t AP_RADIUS_PORT_DEFAULT = 1812;
+constexpr int32_t AP_EXPIRE_SILENT = 80;   // seconds without an answer
+constexpr int32_t AP_EXPIRE_POLL_GAP = 3;  // seconds since the last unicast poll
+
+enum ap_save_mode : int8_t {
+	AP_MODE_FIRMWARE = 0, // discovery response
+	AP_MODE_AGENT = 1,    // agent-loader response: the AP runs its boot agent
+};
+
+enum ap_upload_kind : uint8_t {
+	AP_UPLOAD_NONE = 0,
+	AP_UPLOAD_FIRMWARE = 1,
+	AP_UPLOAD_CONFIG = 2,
+};
+
+struct ap_record {
+	struct list_head list;
+	ap_settings settings;
+	int32_t lastSeen;
+	int32_t lastPoll;   // 0 until the first unicast poll
+	char ip[16];        // address text from the latest response's TLV 4
+	uint8_t mac[6];     // never changes while the record lives
+	uint8_t uploadKind; // ap_upload_kind
+	int8_t UbootMode;   // ap_save_mode of the latest response
+	struct list_head vaps;  // the wireless view's VAP entries (owned by the stats side)
+	struct blob_attr *slots[AP_REPLY_SLOTS]; // owned copies of the latest answers, or null
+};
+
+// Settings block from every stored TLV of a discovery response.
+void ap_settings_from_response(ap_settings *s, const vex_msg *msg);
+// Settings block from an agent-loader response: product name and address only.
+void ap_settings_from_agent(ap_settings *s, const vex_msg *msg);
+
+ap_record *ap_registry_find_mac(struct list_head *aps, const uint8_t mac[6]);
+ap_record *ap_registry_find_ip(struct list_head *aps, const char *ip);
+
+// Creates or refreshes the record of the AP named by hdr->au1ApMac.
+// Returns 0, or -1 when a new record cannot be allocated ("malloc error ").
+int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr *hdr, int8_t mode,
+		     int32_t now);
+
+// The expiry rule: polled at least once, the last poll more than 3 s ago and
+// no answer for more than 80 s.
+bool ap_registry_expired(const ap_record *ap, int32_t now);
+
+// Unlinks and releases a record with its reply slots. Its VAP list must have
+// been emptied by the stats side first.
+void ap_record_release(ap_record *ap);
+
+// Drops every expired record; returns how many.
+unsigned ap_registry_expire(struct list_head *aps, int32_t now);
+// Drops every record.
+void ap_registry_clear(struct list_head *aps);
