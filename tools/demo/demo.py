@@ -23,6 +23,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "lab"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from settings_tour import step_export, step_settings  # noqa: E402
+from upload_tour import step_config_check, step_upload  # noqa: E402
 
 
 class Tour:
@@ -93,6 +94,8 @@ STEPS = [
     ("get_config", step_get_config),
     ("settings", step_settings),
     ("export", step_export),
+    ("upload", step_upload),
+    ("config_check", step_config_check),
     ("relmond", step_relmond),
 ]
 

@@ -21,10 +21,14 @@ def _ap(t, ip):
 
 def step_settings(t):
     """Rename one AP and change its SSID: set_config, exec_config, pwd_status, get_config."""
-    before = _ap(t, TARGET_IP)
-    if not before:
+    from lab import wait_for
+    found = []
+    try:
+        wait_for(lambda: found.append(_ap(t, TARGET_IP)) or found[-1], 10, f"the AP at {TARGET_IP}")
+    except TimeoutError:
         t.say(f"no AP at {TARGET_IP}")
         return False
+    before = found[-1]
     t.say(f"-> before: {before['SystemName']!r}, 2.4 GHz SSID {before['2.4GSSID']!r}")
     rc, out = t.ubus("call", "ac.set.config", "set_config", json.dumps({"config": NEW_SETTINGS}))
     if rc != 0 or out.strip():
