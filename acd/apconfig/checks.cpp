@@ -15,15 +15,17 @@
 
 #define AC_CFG_MARKER "U2FsdGVkX1" // Base64 of OpenSSL's "Salted__"
 #define AC_KEY_CHECK_OUT "/tmp/.ckeck-key.tar.gz"
-#define AC_KEY_CHECK_HEAD "openssl enc -base64 -d -in " AC_CONFIG_PATH " | openssl enc -aes-256-cbc -d -pass pass:"
+#define AC_KEY_CHECK_HEAD                                                                                    \
+	"openssl enc -base64 -d -in " AC_CONFIG_PATH " | openssl enc -aes-256-cbc -d -pass pass:"
 #define AC_KEY_CHECK_TAIL " > " AC_KEY_CHECK_OUT
 
-namespace {
+namespace
+{
 constexpr size_t AC_CFG_LINE_LEN = 1024;
 
 enum { KEY_CHECK_KEY, __KEY_CHECK_MAX };
 const struct blobmsg_policy key_check_policy[__KEY_CHECK_MAX] = {
-	[KEY_CHECK_KEY] = {"key", BLOBMSG_TYPE_STRING},
+    [KEY_CHECK_KEY] = {"key", BLOBMSG_TYPE_STRING},
 };
 
 int ac_reply_status(struct ubus_context *ctx, struct ubus_request_data *req, int32_t status)
@@ -34,7 +36,7 @@ int ac_reply_status(struct ubus_context *ctx, struct ubus_request_data *req, int
 }
 
 int ac_status_query(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg,
-		    const char *path)
+                    const char *path)
 {
 	struct blob_attr *tb[__STATUS_MAX];
 	blobmsg_parse(status_ip_policy, __STATUS_MAX, tb, blob_data(msg), blob_len(msg));
@@ -74,32 +76,32 @@ char *ac_key_check_command(const char *key)
 }
 } // namespace
 
-int ac_apfw_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-		  const char *, struct blob_attr *msg)
+int ac_apfw_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
+                  struct blob_attr *msg)
 {
 	struct blob_attr *tb[__APFW_CHECK_MAX];
 	blobmsg_parse(apfw_check_policy, __APFW_CHECK_MAX, tb, blob_data(msg), blob_len(msg));
 	if (!tb[APFW_CHECK_MODEL] || blobmsg_type(tb[APFW_CHECK_MODEL]) != BLOBMSG_TYPE_STRING)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	const char *argv[] = {"apfw_check", AC_FIRMWARE_PATH, blobmsg_get_string(tb[APFW_CHECK_MODEL]),
-			      nullptr};
+	                      nullptr};
 	return ac_exec(argv, nullptr, nullptr, nullptr, nullptr, nullptr, ctx, req);
 }
 
 int ac_apfw_upload_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-			  const char *, struct blob_attr *msg)
+                          const char *, struct blob_attr *msg)
 {
 	return ac_status_query(ctx, req, msg, AC_FIRMWARE_STATUS_PATH);
 }
 
 int ac_apfw_pwd_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-		       const char *, struct blob_attr *msg)
+                       const char *, struct blob_attr *msg)
 {
 	return ac_status_query(ctx, req, msg, AC_PWD_STATUS_PATH);
 }
 
 int ac_apcfg_valid_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-			 const char *, struct blob_attr *)
+                         const char *, struct blob_attr *)
 {
 	int32_t status = 1;
 	FILE *f = fopen(AC_CONFIG_PATH, "r");
@@ -114,7 +116,7 @@ int ac_apcfg_valid_check(struct ubus_context *ctx, struct ubus_object *, struct 
 }
 
 int ac_apcfg_enc_key_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-			   const char *, struct blob_attr *msg)
+                           const char *, struct blob_attr *msg)
 {
 	struct blob_attr *tb[__KEY_CHECK_MAX];
 	blobmsg_parse(key_check_policy, __KEY_CHECK_MAX, tb, blob_data(msg), blob_len(msg));
@@ -129,13 +131,13 @@ int ac_apcfg_enc_key_check(struct ubus_context *ctx, struct ubus_object *, struc
 }
 
 int ac_apcfg_upload_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-			   const char *, struct blob_attr *msg)
+                           const char *, struct blob_attr *msg)
 {
 	return ac_status_query(ctx, req, msg, AC_CONFIG_STATUS_PATH);
 }
 
 int ac_apcfg_pwd_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-			const char *, struct blob_attr *msg)
+                        const char *, struct blob_attr *msg)
 {
 	return ac_status_query(ctx, req, msg, AC_PWD_STATUS_PATH);
 }

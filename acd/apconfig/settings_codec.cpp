@@ -60,6 +60,11 @@ constexpr settings_def settings_defs[] = {
 	SET_U8("WifiBandSteer", 163, 1, 0x4),
 	SET_U8("WifiRoaming", 164, 1, 0x4),
 };
+#undef SET_TEXT
+#undef SET_U8
+#undef SET_U16
+#undef SET_IPV4
+#undef NO_MASK
 constexpr size_t settings_count = sizeof settings_defs / sizeof settings_defs[0];
 
 constexpr bool settings_masks_valid()

@@ -14,10 +14,12 @@
 #include "apconfig/upload_codec.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "core/device_info.hpp"
+#include "exec/ac_exec.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
 
-namespace {
+namespace
+{
 constexpr size_t AC_IP_MATCH_LEN = 15;
 constexpr size_t AC_UPLOAD_CMD_LEN = 1024;
 
@@ -51,20 +53,22 @@ int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *pass
 
 	struct blob_attr *cur;
 	size_t rem;
-	blobmsg_for_each_attr(cur, iplist, rem) {
+	blobmsg_for_each_attr(cur, iplist, rem)
+	{
 		if (!blobmsg_check_attr(cur, false))
 			break;
 		if (blobmsg_type(cur) != BLOBMSG_TYPE_STRING)
 			continue;
 		const char *ip = blobmsg_get_string(cur);
 		ap_record *ap;
-		list_for_each_entry(ap, &aps, list) {
+		list_for_each_entry(ap, &aps, list)
+		{
 			if (strncmp(ip, ap->ip, AC_IP_MATCH_LEN) != 0)
 				continue;
 			ap->uploadKind = config ? AP_UPLOAD_CONFIG : AP_UPLOAD_FIRMWARE;
 			vex_hdr hdr;
 			KvVexFillVexHeaderTo(&hdr, VEX_MSG_UPLOAD_REQ, ap->mac, ac_device_info.mac,
-					     uint32_t(time(nullptr)));
+			                     uint32_t(time(nullptr)));
 			KvVexGenVexHdr(ac_upload_pkt, sizeof ac_upload_pkt, &hdr);
 			char address[sizeof ap->ip];
 			memcpy(address, ap->ip, sizeof address);
@@ -85,6 +89,9 @@ bool ac_arg_is(struct blob_attr *attr, int type)
 [[noreturn]] void ac_upload_child(const char *ip, uint8_t kind)
 {
 	uloop_done();
+	// The daemon's sockets stay with the daemon: a restarted daemon must be
+	// able to bind them while an upload still runs.
+	ac_exec_close_from(3);
 	const char *format;
 	const char *statusPath;
 	switch (kind) {
@@ -111,7 +118,7 @@ bool ac_arg_is(struct blob_attr *attr, int type)
 } // namespace
 
 int ac_firmware(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
-		struct blob_attr *msg)
+                struct blob_attr *msg)
 {
 	struct blob_attr *tb[__FIRMWARE_MAX];
 	blobmsg_parse(firmware_policy, __FIRMWARE_MAX, tb, blob_data(msg), blob_len(msg));
@@ -119,19 +126,20 @@ int ac_firmware(struct ubus_context *, struct ubus_object *, struct ubus_request
 	    !ac_arg_is(tb[FIRMWARE_PASSWORD], BLOBMSG_TYPE_STRING))
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	return ac_upload_offer("firmware", tb[FIRMWARE_IPLIST], blobmsg_get_string(tb[FIRMWARE_PASSWORD]),
-			       nullptr);
+	                       nullptr);
 }
 
 int ac_config(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
-	      struct blob_attr *msg)
+              struct blob_attr *msg)
 {
 	struct blob_attr *tb[__CONFIG_MAX];
 	blobmsg_parse(config_policy, __CONFIG_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!ac_arg_is(tb[CONFIG_IPLIST], BLOBMSG_TYPE_ARRAY) || !ac_arg_is(tb[CONFIG_KEY], BLOBMSG_TYPE_STRING) ||
+	if (!ac_arg_is(tb[CONFIG_IPLIST], BLOBMSG_TYPE_ARRAY) ||
+	    !ac_arg_is(tb[CONFIG_KEY], BLOBMSG_TYPE_STRING) ||
 	    !ac_arg_is(tb[CONFIG_PASSWORD], BLOBMSG_TYPE_STRING))
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	return ac_upload_offer("config", tb[CONFIG_IPLIST], blobmsg_get_string(tb[CONFIG_PASSWORD]),
-			       blobmsg_get_string(tb[CONFIG_KEY]));
+	                       blobmsg_get_string(tb[CONFIG_KEY]));
 }
 
 void ac_upgrade_handle_response(vex_msg *msg)

@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 // A text value without its terminator. A text too long for any packet keeps
 // a length that cannot fit, so generation ends there as with any oversized
 // TLV, while the entry's buffer still holds every byte the length claims.
@@ -58,7 +59,7 @@ const char *ac_upload_path(const char *what)
 }
 
 int ac_upload_request_tlvs(vex_tlv *entries, const char *what, const char *password, const char *key,
-			   uint32_t size)
+                           uint32_t size)
 {
 	bool config = ac_upload_is_config(what);
 	unsigned n = 0;

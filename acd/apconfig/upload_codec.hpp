@@ -31,7 +31,7 @@ const char *ac_upload_path(const char *what);
 // only), 34 file name, 35 size, 129 mask. Returns 1, or 0 when a value buffer
 // cannot be allocated. Release the entries with KvVexFreeVexData either way.
 int ac_upload_request_tlvs(vex_tlv *entries, const char *what, const char *password, const char *key,
-			   uint32_t size);
+                           uint32_t size);
 
 // Generates the entries behind the 40 header bytes of buf (capacity at least
 // 40; the data part gets at most 10200 bytes). Returns the packet length,

@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 // One command in flight. Linked into the loop by address: allocated once,
 // never copied, released only from its own finishing timeout.
 struct ac_exec_run {
@@ -29,9 +31,9 @@ struct ac_exec_run {
 	ac_exec_read_cb stderrReader;
 	ac_exec_finish_cb finishHook;
 
-	bool stdinOpen;  // pipeIn holds the write end of the child's stdin
-	bool stdinDone;  // the writer has nothing more
-	bool exited;     // exitStatus is the real one; the pid is gone
+	bool stdinOpen; // pipeIn holds the write end of the child's stdin
+	bool stdinDone; // the writer has nothing more
+	bool exited;    // exitStatus is the real one; the pid is gone
 	bool ending;
 	int endStatus;
 };
@@ -261,7 +263,7 @@ void ac_exec_finish(struct uloop_timeout *t)
 }
 
 void ac_exec_stream_setup(struct ustream_fd *sf, int fd, void (*readCb)(struct ustream *, int),
-			  void (*stateCb)(struct ustream *))
+                          void (*stateCb)(struct ustream *))
 {
 	struct ustream *s = &sf->stream;
 	s->string_data = true;
@@ -286,10 +288,8 @@ void ac_exec_stream_setup(struct ustream_fd *sf, int fd, void (*readCb)(struct u
 	int err = fcntl(fds[2][1], F_DUPFD_CLOEXEC, 3);
 	if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
 		_exit(1);
-	for (int i = 0; i < 3; i++)
-		for (int fd : fds[i])
-			if (fd > 2)
-				close(fd);
+	// The six pipe ends, and the daemon's sockets, stay with the daemon.
+	ac_exec_close_from(3);
 	execv(path, const_cast<char *const *>(argv));
 	_exit(1);
 }
@@ -304,6 +304,24 @@ void ac_exec_close_pipes(int fds[3][2])
 			}
 }
 } // namespace
+
+void ac_exec_close_from(int first)
+{
+	DIR *d = opendir("/proc/self/fd");
+	if (!d) {
+		for (int fd = first; fd < AC_EXEC_CLOSE_MAX; fd++)
+			close(fd);
+		return;
+	}
+	int own = dirfd(d);
+	while (struct dirent *e = readdir(d)) {
+		char *end;
+		long fd = strtol(e->d_name, &end, 10);
+		if (*end == '\0' && end != e->d_name && fd >= first && fd != own)
+			close(int(fd));
+	}
+	closedir(d);
+}
 
 const char *ac_exec_lookup(const char *cmd)
 {
@@ -333,8 +351,7 @@ const char *ac_exec_lookup(const char *cmd)
 }
 
 int ac_exec(const char *const *argv, ac_exec_write_cb in, ac_exec_read_cb out, ac_exec_read_cb err,
-	    ac_exec_finish_cb finish, void *priv, struct ubus_context *ctx,
-	    struct ubus_request_data *req)
+            ac_exec_finish_cb finish, void *priv, struct ubus_context *ctx, struct ubus_request_data *req)
 {
 	const char *path = argv ? ac_exec_lookup(argv[0]) : nullptr;
 	if (!path)

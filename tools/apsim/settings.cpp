@@ -5,6 +5,8 @@
 //
 // Per-AP configuration keys (set with the "set" control command):
 //   "push_status": the u2Status of its push results (default 0).
+// A "Password" (TLV 9) in a push becomes the AP's "password", the one its
+// upload requests are checked against (upload.cpp).
 // The multicast and unicast copies of one push carry one sequence number: the
 // AP applies and answers the first copy only and logs the second as a duplicate.
 //
@@ -134,12 +136,15 @@ void on_settings_push(Sim &sim, Ap &ap, const VexRx &rx)
 		const vex_tlv_def *def = vex_tlv_lookup(t.u2Type);
 		std::string key = def && def->key ? def->key : std::to_string(t.u2Type);
 		json_object *v = def ? decode_value(def, t) : nullptr;
-		if (!v)
+		if (!v) {
 			v = json_object_new_string(hex(t.pu1Value, t.u2Len).c_str());
-		else if (!duplicate && applicable(def)) {
+		} else if (!duplicate && (applicable(def) || t.u2Type == 9)) {
 			json_object *copy = nullptr;
 			json_object_deep_copy(v, &copy, nullptr);
-			json_object_object_add(settings, key.c_str(), copy);
+			if (t.u2Type == 9)
+				json_object_object_add(ap.conf, "password", copy);
+			else
+				json_object_object_add(settings, key.c_str(), copy);
 			json_object_array_add(applied, json_object_new_string(key.c_str()));
 		}
 		json_object_object_add(decoded, key.c_str(), v);

@@ -33,8 +33,10 @@
 
 #include "apsim.hpp"
 
-namespace apsim {
-namespace {
+namespace apsim
+{
+namespace
+{
 constexpr const char *TFTPD = "/usr/sbin/in.tftpd";
 constexpr int TFTPD_READY_MS = 3000;
 
@@ -154,7 +156,8 @@ bool ensure_server(Ap &ap, UploadState &st, std::string &err)
 
 json_object *text_or_null(const vex_tlv *t)
 {
-	return t ? json_object_new_string_len(reinterpret_cast<const char *>(t->pu1Value), int(t->u2Len)) : nullptr;
+	return t ? json_object_new_string_len(reinterpret_cast<const char *>(t->pu1Value), int(t->u2Len))
+	         : nullptr;
 }
 
 const vex_tlv *find_tlv(const vex_msg &m, uint16_t type)
@@ -200,8 +203,9 @@ void on_upload_request(Sim &sim, Ap &ap, const VexRx &rx)
 	json_object_object_add(e, "key", text_or_null(find_tlv(*rx.msg, 33)));
 	json_object_object_add(e, "file", text_or_null(find_tlv(*rx.msg, 34)));
 	const vex_tlv *size = find_tlv(*rx.msg, 35);
-	json_object_object_add(e, "size", size && size->u2Len == 4 ? json_object_new_int64(vex_get_u32(size->pu1Value))
-								    : nullptr);
+	json_object_object_add(e, "size",
+	                       size && size->u2Len == 4 ? json_object_new_int64(vex_get_u32(size->pu1Value))
+	                                                : nullptr);
 	const vex_tlv *mask = find_tlv(*rx.msg, VEX_TLV_MASK);
 	json_object *jm = nullptr;
 	if (mask && mask->u2Len == VEX_MASK_LEN) {
@@ -215,8 +219,9 @@ void on_upload_request(Sim &sim, Ap &ap, const VexRx &rx)
 	if (!duplicate) {
 		uint16_t status = uint16_t(json_object_get_int(jget(ap.conf, "upload_status")));
 		const char *want = jstr(ap.conf, "password");
-		std::string got = password ? std::string(reinterpret_cast<const char *>(password->pu1Value), password->u2Len)
-					   : std::string();
+		std::string got = password ? std::string(reinterpret_cast<const char *>(password->pu1Value),
+		                                         password->u2Len)
+		                           : std::string();
 		if (!status && want && got != want) {
 			json_object *code = jget(ap.conf, "password_refusal");
 			status = code ? uint16_t(json_object_get_int(code)) : 1;
