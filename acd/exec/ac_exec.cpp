@@ -104,13 +104,20 @@ void ac_exec_check_done(ac_exec_run *run)
 		ac_exec_end(run, UBUS_STATUS_OK);
 }
 
+// ustream_free leaves the descriptor open: close it ourselves.
+void ac_exec_stream_close(struct ustream_fd *sf)
+{
+	int fd = sf->fd.fd;
+	ustream_free(&sf->stream);
+	close(fd);
+}
+
 void ac_exec_stdin_close(ac_exec_run *run)
 {
 	if (!run->stdinOpen)
 		return;
 	run->stdinOpen = false;
-	ustream_free(&run->pipeIn.stream);
-	close(run->pipeIn.fd.fd);
+	ac_exec_stream_close(&run->pipeIn);
 }
 
 // Calls the writer while the pipe takes everything directly; queued data
@@ -118,7 +125,9 @@ void ac_exec_stdin_close(ac_exec_run *run)
 void ac_exec_feed(ac_exec_run *run)
 {
 	struct ustream *s = &run->pipeIn.stream;
-	while (run->stdinOpen && !run->stdinDone) {
+	if (!run->stdinOpen)
+		return;
+	while (!run->stdinDone) {
 		if (run->stdinWriter(s, run->priv) <= 0)
 			run->stdinDone = true;
 		else if (ustream_pending_data(s, true) > 0)
@@ -233,10 +242,8 @@ void ac_exec_add_output(struct blob_buf *b, const char *name, struct ustream *s)
 
 void ac_exec_release(ac_exec_run *run)
 {
-	ustream_free(&run->pipeOut.stream);
-	close(run->pipeOut.fd.fd);
-	ustream_free(&run->pipeErr.stream);
-	close(run->pipeErr.fd.fd);
+	ac_exec_stream_close(&run->pipeOut);
+	ac_exec_stream_close(&run->pipeErr);
 	ac_exec_stdin_close(run);
 	blob_buf_free(&run->reply);
 	free(run->priv);

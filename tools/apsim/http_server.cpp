@@ -11,6 +11,7 @@
 #include <strings.h>
 #include <netinet/in.h>
 #include <sys/epoll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@ struct HttpAp {
 	int listen_fd = -1;
 	in_addr bound{};
 	std::deque<json_object *> log; // owned, oldest first
+	std::string failure; // why the listener could not be opened, printed once
 	int open = 0;
 	uint64_t accepted = 0, requests = 0, answered = 0;
 };
@@ -383,8 +385,14 @@ bool reconcile(std::string &err)
 		bool want = !listen || json_object_get_boolean(listen);
 		if (h.listen_fd >= 0 && (!want || h.bound.s_addr != ap->ip.s_addr))
 			close_listener(h);
-		if (want && h.listen_fd < 0 && !open_listener(ap.get(), h, err))
+		std::string why;
+		if (want && h.listen_fd < 0 && !open_listener(ap.get(), h, why)) {
 			ok = false;
+			err = why;
+			if (why != h.failure)
+				fprintf(stderr, "apsim: %s\n", why.c_str());
+		}
+		h.failure = why;
 	}
 	return ok;
 }
@@ -392,17 +400,22 @@ bool reconcile(std::string &err)
 void reconcile_tick()
 {
 	std::string err;
-	if (!reconcile(err))
-		fprintf(stderr, "apsim: %s\n", err.c_str());
+	reconcile(err);
 	server.sim->loop.add_timer(reconcile_ms, reconcile_tick);
 }
 
-bool http_start(Sim &sim, std::string &err)
+// A listener that cannot be opened leaves that AP without HTTP (it is tried
+// again on every tick) but does not stop the simulator.
+bool http_start(Sim &sim, std::string &)
 {
 	server.sim = &sim;
-	if (!reconcile(err))
-		return false;
-	sim.loop.add_timer(reconcile_ms, reconcile_tick);
+	// A listener per AP and three connections each per poll run.
+	rlimit lim;
+	if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+		lim.rlim_cur = lim.rlim_max;
+		setrlimit(RLIMIT_NOFILE, &lim);
+	}
+	reconcile_tick();
 	return true;
 }
 
