@@ -126,7 +126,7 @@ static inline void list_splice(const struct list_head *list, struct list_head *h
 	_list_splice(list, head, head->next);
 }
 
-static inline void list_splice_tail(struct list_head *list, struct list_head *head)
+static inline void list_splice_tail(const struct list_head *list, struct list_head *head)
 {
 	_list_splice(list, head->prev, head);
 }
