@@ -178,7 +178,10 @@ void jsonrpc_error_cb(struct achttp_client *cl, int code)
 		text = "Server hostname does not match SSL certificate";
 		break;
 	case ACHTTP_ERROR_TIMEDOUT:
-		text = nullptr; // our own limit: the AP is asked again at the next poll
+		// Our own limit. A connect that never completed is the failure the
+		// system reports for it anyway; an AP that accepted and stays silent
+		// was never reported, and is asked again at the next poll run.
+		text = cl->local_addr.sa.sa_family == AF_UNSPEC ? "Connection failed" : nullptr;
 		break;
 	default:
 		text = "Unknown error";

@@ -6,10 +6,11 @@
 
 #include "achttp.hpp"
 
-// An exchange that has not ended this long after its connect is dropped
-// quietly. With the rule of one open exchange per AP address and request id, an
-// AP that accepts connections and never answers holds at most three, and is
-// asked again at the first poll run after they ended (every third run).
+// An exchange that has not ended this long after its connect is dropped:
+// quietly when the AP accepted the connection, with the connection error when
+// it never did. With one open exchange per AP address and request id, an AP
+// that accepts connections and never answers holds at most three, and is asked
+// again at the first poll run after they ended (every third run).
 constexpr int JSONRPC_EXCHANGE_LIMIT_MS = 25000;
 
 // The poll run of the timer (the timer re-arms itself).

@@ -3,6 +3,7 @@
 // they are thrown away and rebuilt by every report that shows them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "gw/ubox.hpp"

@@ -11,6 +11,8 @@
 //      "mode": "answer" (default) | "never" (read, never answer, keep open)
 //              | "close_early" (headers and half the body, then close)
 //              | "drop" (close without answering)
+//      "redirect": "/path"    answer other paths with 302 to this path on the
+//                             same AP, which answers any of the methods
 //      "body": "..."          send this text instead of the JSON-RPC answer
 //      "jsonrpc": "2.0"       the answer's "jsonrpc" value (any JSON)
 //      "id": <any JSON>       the answer's "id" instead of the request's

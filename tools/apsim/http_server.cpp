@@ -134,7 +134,14 @@ std::string hex_len(size_t n)
 void conn_answer(const std::shared_ptr<Conn> &c, const std::string &path, const std::string &body)
 {
 	Ap &ap = *c->ap;
-	RpcAnswer a = rpc_answer(ap, path, body);
+	std::string moved = switch_str(ap, "redirect", "");
+	if (!moved.empty() && path != moved) {
+		c->out += "HTTP/1.1 302 Found\r\nLocation: http://" + ap.ip_str() + moved +
+			  "\r\nContent-Length: 0\r\n\r\n";
+		conn_flush(c);
+		return;
+	}
+	RpcAnswer a = rpc_answer(ap, moved.empty() ? path : "", body);
 	if (json_object *fixed = jget(switches(ap), "body"))
 		a.body = json_object_get_string(fixed);
 	int status = switch_int(ap, "status", a.status);

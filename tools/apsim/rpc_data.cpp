@@ -142,8 +142,10 @@ json_object *rpc_data(Ap &ap, const char *method)
 RpcAnswer rpc_answer(Ap &ap, const std::string &path, const std::string &body)
 {
 	RpcAnswer out;
+	// An empty path takes any of the methods (the AP's "redirect" target).
+	bool any_path = path.empty();
 	bool profile_path = path == "/nox/profile.cgi", info_path = path == "/nox/nox_info.cgi";
-	if (!profile_path && !info_path) {
+	if (!profile_path && !info_path && !any_path) {
 		out.status = 404;
 		out.body = "not found\n";
 		return out;
@@ -156,8 +158,8 @@ RpcAnswer rpc_answer(Ap &ap, const std::string &path, const std::string &body)
 	}
 	json_object *id = jget(req, "id");
 	const char *method = jstr(req, "method", "");
-	bool known = profile_path ? !strcmp(method, "wlan_profile")
-				  : !strcmp(method, "wlan_statistic") || !strcmp(method, "sta_statistic");
+	bool known = (!info_path && !strcmp(method, "wlan_profile")) ||
+		     (!profile_path && (!strcmp(method, "wlan_statistic") || !strcmp(method, "sta_statistic")));
 	json_object *data = known ? rpc_data(ap, method) : nullptr;
 	if (!data) {
 		out.body = rpc_error(id, -32601, "Method not found");

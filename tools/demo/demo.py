@@ -15,6 +15,7 @@ ubus command line in the lab and prints the command and its output).
 import argparse
 import json
 import os
+import signal
 import sys
 import time
 
@@ -24,6 +25,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from settings_tour import step_export, step_settings  # noqa: E402
 from upload_tour import step_config_check, step_upload  # noqa: E402
+from tallier_tour import step_tallier  # noqa: E402
+from fwsum_tour import step_fwsum  # noqa: E402
+from stats_tour import step_radios, step_statistic, step_stations  # noqa: E402
 
 
 class Tour:
@@ -92,11 +96,16 @@ STEPS = [
     ("list", step_list),
     ("discover", step_discover),
     ("get_config", step_get_config),
+    ("statistic", step_statistic),
+    ("stations", step_stations),
+    ("radios", step_radios),
     ("settings", step_settings),
     ("export", step_export),
     ("upload", step_upload),
     ("config_check", step_config_check),
+    ("tallier", step_tallier),
     ("relmond", step_relmond),
+    ("fwsum", step_fwsum),
 ]
 
 
@@ -121,11 +130,17 @@ def explore_hint(lab):
         f"  {enter} {ubus} call ac.get.config get_config",
         f"  {enter} {ubus} call ac.get.apinfo ap_discover",
         f"  {enter} cat /tmp/acd.out          # acd's own messages",
+        f"  {enter} {ubus} call luci2.network.tallier devices   # after the tallier step",
         "Simulated APs (10.77.0.11 to .13) switch with the apsim control socket:",
         f"  {w.path(lab.sim.control)}  (one JSON line per request, e.g. "
         '{"cmd":"set","ap":0,"silent":true})',
         "Press Ctrl-C to stop and clean up.",
     ])
+
+
+def _stop(signum, frame):
+    """A kill from outside cleans the lab up like Ctrl-C does."""
+    raise KeyboardInterrupt
 
 
 def main():
@@ -140,7 +155,8 @@ def main():
     if os.geteuid() != 0:
         print("demo: needs root (the lab uses network and mount namespaces)", file=sys.stderr)
         return 2
-    for prog in ("acd/acd", "platform/ubus/ubusd", "platform/ubus/ubus", "tools/apsim/apsim"):
+    for prog in ("acd/acd", "platform/ubus/ubusd", "platform/ubus/ubus", "tools/apsim/apsim",
+                 "platform/rpcd/rpcd", "tallier/tallier.so", "fwsum/fwsum"):
         if not os.path.exists(os.path.join(args.build, prog)):
             print(f"demo: {prog} is not built in {args.build} (run: make build)", file=sys.stderr)
             return 2
@@ -152,6 +168,7 @@ def main():
 
     from acd_world import AcdWorld
     failed = []
+    signal.signal(signal.SIGTERM, _stop)
     print("== starting the lab: bridge br-lan 10.77.0.1/24, 3 simulated APs, ubusd, acd", flush=True)
     with AcdWorld(aps=demo_aps()) as lab:
         tour = Tour(lab)
