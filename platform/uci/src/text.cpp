@@ -275,7 +275,12 @@ std::string write_config(const uci_package *p, bool header, bool export_names)
 	uci_foreach_element(&p->sections, se) {
 		uci_section *s = uci_to_section(se);
 		out += "\nconfig ";
-		out += s->type;
+		// A type holding a character the reader treats specially is quoted,
+		// or the file would not read back (or not at all).
+		if (std::string_view(s->type).find_first_of("#'\"\\") == std::string_view::npos)
+			out += s->type;
+		else
+			out += quote(s->type);
 		if (!s->anonymous || export_names) {
 			out += ' ';
 			out += quote(s->e.name);

@@ -10,7 +10,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from lab import World, wait_for  # noqa: E402
+from lab import World, build_path, wait_for  # noqa: E402
 from relmond_world import RelmondWorld  # noqa: E402
 
 USAGE = ("relmond argument is wrong\n"
@@ -77,6 +77,12 @@ class CommandLine(RelmondCase):
             r = rw.relmond(*args)
             self.assertEqual((r.code, r.out, r.err), (255, "", USAGE), args)
             self.assertTrue(rw.w.exists("/tmp/relmond"), args)
+
+    def test_links_libtessel_and_libuci(self):
+        out = subprocess.run(["readelf", "-d", build_path("relmond/relmond")], check=True,
+                             capture_output=True, text=True).stdout
+        needed = re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", out)
+        self.assertTrue({"libtessel.so", "libuci.so"} <= set(needed), needed)
 
     def test_local_info(self):
         rw.installed("0.9.0\n 1.0.0-r5 \t\n")

@@ -594,6 +594,22 @@ TEST(TesselExports, EveryOperationAndNoMangledSymbol)
 		EXPECT_NE(n.rfind("_Z", 0), 0u) << n;
 	EXPECT_EQ(names.size(), std::size(ops)) << out;
 }
+
+// libuci comes from the program that links us: the library names no needed
+// library beyond the C library.
+TEST(TesselExports, NeedsNoLibraryOfItsOwn)
+{
+	std::string out = run(std::string("readelf -d ") + TESSEL_SO);
+	size_t count = 0;
+	for (size_t pos = out.find("(NEEDED)"); pos != std::string::npos; pos = out.find("(NEEDED)", pos + 1)) {
+		size_t open = out.find('[', pos), close = out.find(']', pos);
+		ASSERT_NE(close, std::string::npos);
+		std::string lib = out.substr(open + 1, close - open - 1);
+		EXPECT_EQ(lib.rfind("libc.so", 0), 0u) << lib;
+		count++;
+	}
+	EXPECT_GE(count, 1u) << out;
+}
 #endif
 
 } // namespace

@@ -633,4 +633,30 @@ TEST_F(Store, ContextDefaultsAndErrorTexts)
 	uci_free_context(ctx);
 }
 
+// Found by fuzzing: a section type holding '#', a quote or a backslash was
+// written bare, so the committed file read back with another type or not at all.
+TEST_F(Store, TypesWithSpecialCharactersSurviveCommit)
+{
+	config("config 'plain' 'p'\nconfig \"a#b\" 's'\n\toption o 'v'\nconfig \"q'x\\\\y\\\"z\" 't'\n");
+	{
+		Ctx ctx(conf, save);
+		set(ctx, "tst.s.o=w");
+		uci_package *p = uci_lookup_package(ctx, "tst");
+		ASSERT_EQ(uci_save(ctx, p), 0);
+		ASSERT_EQ(uci_commit(ctx, &p, false), 0);
+	}
+	EXPECT_EQ(read_text(conf + "/tst"), "\nconfig plain 'p'\n"
+					     "\nconfig 'a#b' 's'\n\toption o 'w'\n"
+					     "\nconfig 'q'\\''x\\y\"z' 't'\n\n");
+	Ctx ctx(conf, save);
+	uci_package *p = nullptr;
+	ASSERT_EQ(uci_load(ctx, "tst", &p), 0);
+	std::vector<std::string> types;
+	uci_element *e;
+	uci_foreach_element(&p->sections, e)
+		types.push_back(uci_to_section(e)->type);
+	EXPECT_EQ(types, (std::vector<std::string>{"plain", "a#b", "q'x\\y\"z"}));
+	EXPECT_EQ(value(ctx, "tst.s.o"), "w");
+}
+
 } // namespace
