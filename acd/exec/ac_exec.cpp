@@ -297,6 +297,8 @@ void ac_exec_stream_setup(struct ustream_fd *sf, int fd, void (*readCb)(struct u
 		_exit(1);
 	// The six pipe ends, and the daemon's sockets, stay with the daemon.
 	ac_exec_close_from(3);
+	// The daemon ignores SIGPIPE and exec keeps that: the command gets the default.
+	signal(SIGPIPE, SIG_DFL);
 	execv(path, const_cast<char *const *>(argv));
 	_exit(1);
 }

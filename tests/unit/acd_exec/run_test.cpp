@@ -188,11 +188,12 @@ class Run : public ::testing::Test
 		dir = tmpl;
 		sock = dir + "/ubus.sock";
 		ubusd = spawn({UBUSD_PATH, "-s", sock}, "");
-		struct stat st;
-		for (int i = 0; i < 500 && stat(sock.c_str(), &st) != 0; i++)
-			usleep(10000);
+		// As the daemon does, before the loop: the loop then leaves it alone.
+		signal(SIGPIPE, SIG_IGN);
 		uloop_init();
-		ctx = ubus_connect(sock.c_str());
+		// The socket file appears before the daemon listens on it: retry.
+		for (int i = 0; i < 500 && !(ctx = ubus_connect(sock.c_str())); i++)
+			usleep(10000);
 		ASSERT_NE(ctx, nullptr);
 		ubus_add_uloop(ctx);
 		test_object.name = "exec.test";
@@ -285,6 +286,9 @@ TEST_F(Run, PlainReplies)
 	     R"({"code":0,"stdout":"a b|$HOME||"})"},
 	    // A command killed by a signal has no exit code: it must not read as 0.
 	    {{"sh", "-c", "kill -9 $$"}, R"({"code":137})"},
+	    // The daemon ignores SIGPIPE; the command must not: a writer whose
+	    // reader quit ends quietly instead of reporting a broken pipe.
+	    {{"sh", "-c", "yes | head -n 1"}, R"({"code":0,"stdout":"y\n"})"},
 	    // Found but not executable: the child's own exit status 1.
 	    {{"/etc/hostname"}, R"({"code":1})"},
 	};
