@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "lab"))
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from settings_tour import step_export, step_settings  # noqa: E402
-from upload_tour import step_config_check, step_upload  # noqa: E402
+from upload_tour import step_apfw_check, step_config_check, step_upload  # noqa: E402
 from tallier_tour import step_tallier  # noqa: E402
 from fwsum_tour import step_fwsum  # noqa: E402
 from stats_tour import step_radios, step_statistic, step_stations  # noqa: E402
@@ -103,6 +103,7 @@ STEPS = [
     ("export", step_export),
     ("upload", step_upload),
     ("config_check", step_config_check),
+    ("apfw_check", step_apfw_check),
     ("tallier", step_tallier),
     ("relmond", step_relmond),
     ("fwsum", step_fwsum),

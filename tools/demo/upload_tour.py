@@ -71,3 +71,29 @@ def step_config_check(t):
     wrong = _status(t, "ac.apcfg.check", "apcfg_enc_key_check", {"key": "not-the-key"})
     t.say(f"-> valid {valid} (0: it looks encrypted), right key {right} (0), wrong key {wrong} (not 0)")
     return valid == 0 and right == 0 and wrong not in (0, None) and not w.exists("/tmp/.ckeck-key.tar.gz")
+
+
+CHECKER = """#!/bin/sh
+# The lab's firmware checker: accepts an image for model DEMO-AP only.
+echo "checking $1 for model $2"
+size=$(wc -c < "$1")
+if [ "$2" = DEMO-AP ] && [ "$size" -gt 0 ]; then echo "image ok ($size bytes)"; exit 0; fi
+echo "image is not for model $2" >&2
+exit 3
+"""
+
+
+def step_apfw_check(t):
+    """Check /tmp/firmware.bin with the outside checker through the process runner: apfw_check."""
+    w = t.lab.world
+    w.install("/usr/bin/apfw_check", CHECKER)
+    if not w.exists("/tmp/firmware.bin"):
+        w.write("/tmp/firmware.bin", FIRMWARE)
+    t.say("-> /usr/bin/apfw_check is a small checker script; acd runs it without blocking and replies when it ends")
+    results = []
+    for model in ("DEMO-AP", "OTHER-AP"):
+        rc, out = t.ubus("call", "ac.apfw.check", "apfw_check", json.dumps({"Model": model}))
+        results.append(json.loads(out) if rc == 0 and out.strip() else None)
+    good, bad = results
+    return (good is not None and good.get("code") == 0 and "image ok" in good.get("stdout", "")
+            and bad is not None and bad.get("code") == 3 and "not for model" in bad.get("stderr", ""))
