@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,10 +46,18 @@ struct uloop_timeout ac_unicast_timer;
 struct uloop_timeout ac_expire_timer;
 
 // A crashed daemon hands its restart to the outside script, which outlives us.
+// The script must not keep our sockets: the daemon it starts binds the same
+// ports. Only plain system calls here; the heap may be what crashed.
 void ac_crash_handler(int)
 {
 	pid_t pid = fork();
 	if (pid == 0) {
+		struct rlimit rl;
+		int top = 65536;
+		if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rlim_t(top))
+			top = int(rl.rlim_cur);
+		for (int fd = 3; fd < top; fd++)
+			close(fd);
 		execl("/bin/sh", "sh", "-c", "/usr/bin/ac-proxy-restart &", static_cast<char *>(nullptr));
 		_exit(127);
 	}

@@ -129,10 +129,15 @@ class StartUp(unittest.TestCase):
 
     def test_crash_hands_over_to_the_restart_script(self):
         with AcdWorld() as lab:
-            lab.world.install("/usr/bin/ac-proxy-restart", "#!/bin/sh\necho restarted > /tmp/restarted\n")
+            # The script notes the descriptors it was handed before it says it ran.
+            lab.world.install("/usr/bin/ac-proxy-restart",
+                              "#!/bin/sh\nls -l /proc/$$/fd > /tmp/fds\necho restarted > /tmp/restarted\n")
             lab.acd.send_signal(11)
             self.assertEqual(lab.acd.wait(10), 1)
             wait_for(lambda: lab.world.exists("/tmp/restarted"), 5, "the restart script")
+            # None of the crashed daemon's sockets (vex ports, bus connection) live
+            # on in the script, or the daemon it restarts could not take them again.
+            self.assertNotIn("socket:", lab.world.read("/tmp/fds"))
 
 
 class Surface(unittest.TestCase):
