@@ -56,6 +56,7 @@ void usage()
 int fail()
 {
 	if (!quiet) {
+		// Naming the file as well as the line: the platform's CLI leaves it to be guessed.
 		std::string prefix = appname;
 		if (ctx->err == UCI_ERR_PARSE && ctx->pctx && !ctx->pctx->file.empty())
 			prefix += ": " + ctx->pctx->file;

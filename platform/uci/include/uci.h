@@ -60,6 +60,16 @@ enum uci_type {
 	UCI_TYPE_BACKEND = 6,
 	UCI_TYPE_ITEM = 7,
 	UCI_TYPE_HOOK = 8,
+
+	/* lower-case aliases */
+	uci_type_delta = UCI_TYPE_DELTA,
+	uci_type_package = UCI_TYPE_PACKAGE,
+	uci_type_section = UCI_TYPE_SECTION,
+	uci_type_option = UCI_TYPE_OPTION,
+	uci_type_path = UCI_TYPE_PATH,
+	uci_type_backend = UCI_TYPE_BACKEND,
+	uci_type_item = UCI_TYPE_ITEM,
+	uci_type_hook = UCI_TYPE_HOOK,
 };
 
 enum uci_option_type {

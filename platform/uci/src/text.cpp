@@ -241,11 +241,9 @@ bool parse_config(uci_package *p, std::string_view text, bool strict, bool allow
 {
 	std::vector<Line> lines;
 	TokenError terr;
+	// The lines before an unterminated quote come first: in strict mode an
+	// error among them is the one reported.
 	bool tok_ok = tokenize(text, lines, terr);
-	if (!tok_ok && strict) {
-		err = terr;
-		return false;
-	}
 	uci_section *cur = nullptr;
 	for (const Line &l : lines) {
 		TokenError lerr;
@@ -257,6 +255,10 @@ bool parse_config(uci_package *p, std::string_view text, bool strict, bool allow
 		}
 		if (perr_cb)
 			perr_cb(cb_arg, lerr);
+	}
+	if (!tok_ok && strict) {
+		err = terr;
+		return false;
 	}
 	if (!tok_ok && perr_cb)
 		perr_cb(cb_arg, terr);

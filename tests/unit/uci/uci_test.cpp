@@ -540,6 +540,8 @@ TEST_F(Store, MalformedConfigFailsWholeLoad)
 		{"config t s\nbogus line\n", "at line 2, byte 1"},
 		{"config t s\nconfig u s\n", "at line 2,"},
 		{"config t s\n\toption v \"open\n", "at line 2,"},
+		// the first fault in the file is reported, not a later open quote
+		{"config t s\n\toption h two words\n\toption v 'open\n", "(too many arguments) at line 2, byte 15"},
 	};
 	for (const Case &c : cases) {
 		config(c.text);
@@ -623,6 +625,7 @@ TEST_F(Store, ContextDefaultsAndErrorTexts)
 	EXPECT_STREQ(ctx->confdir, "/etc/config");
 	EXPECT_STREQ(ctx->savedir, "/tmp/.uci");
 	EXPECT_EQ(int(ctx->flags), 9);
+	static_assert(uci_type_package == UCI_TYPE_PACKAGE && uci_type_hook == UCI_TYPE_HOOK);
 	const char *texts[] = {"Success",    "Out of memory",   "Invalid argument", "Entry not found",
 			       "I/O error", "Parse error",      "Duplicate entry",  "Unknown error"};
 	for (int i = 0; i < 8; i++) {
