@@ -378,10 +378,9 @@ void conn_pump(conn *c)
 			continue;
 		}
 		if (s == step::end) {
-			if (c->raw_len) {
-				conn_fail(c, ACHTTP_ERROR_BAD_RESPONSE); // more than the answer announced
-				return;
-			}
+			// Bytes past the announced end (a line break some servers add)
+			// belong to no answer: dropped, as they are when they come later.
+			c->raw_len = 0;
 			c->parse_done = true;
 			if (c->resp.kind != achttp::body_kind::none)
 				c->new_body = true; // a read now sees the end

@@ -23,7 +23,7 @@ enum achttp_error {
 	ACHTTP_ERROR_SSL_INVALID_CERT = 2, // never raised: no TLS here
 	ACHTTP_ERROR_SSL_CN_MISMATCH = 3,  // never raised: no TLS here
 	ACHTTP_ERROR_TIMEDOUT = 16,        // the exchange's time limit ran out
-	ACHTTP_ERROR_BAD_RESPONSE = 17,    // malformed or oversized answer, or more body than announced
+	ACHTTP_ERROR_BAD_RESPONSE = 17,    // malformed or oversized answer
 	ACHTTP_ERROR_NO_MEMORY = 18,
 };
 

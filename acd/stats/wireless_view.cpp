@@ -116,9 +116,9 @@ void view_client(ap_record *ap, const char *bssid, struct blob_attr *client, int
 	size_t rem;
 	blobmsg_for_each_attr(cur, client, rem) {
 		if (view_name_is(cur, "mac")) {
+			// Every "mac" member counts; only a text one names a station.
 			mac = stats_blob_text(cur);
-			if (mac)
-				(*count)++;
+			(*count)++;
 		} else if (view_name_is(cur, "signal")) {
 			signal = view_int32(cur);
 		} else if (view_name_is(cur, "up_time")) {

@@ -221,11 +221,13 @@ TEST_F(view, EdgeCases)
 			 client("c2", 5, 6, "7", "8") + "]}]}]",
 		 R"({"radio2g":[)" + vap("aa", "A", 0, "", "") + "," + vap("bb", "B", 1, "", "") + R"(],"radio5g":[]})",
 		 vap_clients("11bgn", "A", "") + "," + vap_clients("11bgn", "B", sta("c2", 5, 6, "8", "7"))},
-		{"a client without counters is not recorded but counted", kProfileAB, R"([0,{}])",
+		{"a client without counters or with a MAC that is no text is not recorded but counted", kProfileAB,
+		 R"([0,{}])",
 		 R"([0,{"radio2g":[{"bssid":"aa","clients":[)" + client("c1", 1, 2, "3", "4") +
-			 R"(,{"mac":"c2","signal":9},)" + client("c3", 5, 6, "7", "8") +
+			 R"(,{"mac":"c2","signal":9},{"mac":7,"statistics":{"rx_bytes":"1","tx_bytes":"2"}},)" +
+			 client("c3", 5, 6, "7", "8") +
 			 R"(]},{"bssid":"bb","clients":[)" + client("c4", 1, 2, "3", "4") + R"(,{"mac":"c5"}]}]}])",
-		 R"({"radio2g":[)" + vap("aa", "A", 3, "", "") + "," + vap("bb", "B", 1, "", "") + R"(],"radio5g":[]})",
+		 R"({"radio2g":[)" + vap("aa", "A", 4, "", "") + "," + vap("bb", "B", 1, "", "") + R"(],"radio5g":[]})",
 		 vap_clients("11bgn", "A", sta("c1", 1, 2, "4", "3") + "," + sta("c3", 5, 6, "8", "7")) + "," +
 			 vap_clients("11bgn", "B", sta("c4", 1, 2, "4", "3"))},
 		{"a MAC twice updates one station and counts twice", kProfileAB, R"([0,{}])",
