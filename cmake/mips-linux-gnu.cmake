@@ -1,0 +1,14 @@
+# Cross build for the router's processor: 32-bit big-endian MIPS with Debian's
+# mips-linux-gnu compilers (g++-mips-linux-gnu); programs run under qemu-user.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR mips)
+set(CMAKE_C_COMPILER mips-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER mips-linux-gnu-g++)
+set(APCTL_CROSS_SYSROOT /usr/mips-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH ${APCTL_CROSS_SYSROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# CTest runs the test programs through the emulator, with the target's libraries.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mips -L ${APCTL_CROSS_SYSROOT})
