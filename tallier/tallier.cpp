@@ -156,7 +156,7 @@ const struct ubus_method tallier_methods[] = {
 	UBUS_METHOD("statistics", tallier_statistics_cb, tallier_policy),
 };
 
-struct ubus_object_type tallier_type = UBUS_OBJECT_TYPE("luci-rpc-tallier", tallier_methods);
+struct ubus_object_type tallier_type = GW_UBUS_OBJECT_TYPE("luci-rpc-tallier", tallier_methods);
 
 // The platform's way: name the fields that matter, the rest start zeroed.
 #pragma GCC diagnostic push

@@ -83,15 +83,15 @@ struct ubus_method ac_apcfg_check_methods[] = {
 	UBUS_METHOD("apcfg_pwd_status", ac_apcfg_pwd_status, status_ip_policy),
 };
 
-struct ubus_object_type ac_get_apinfo_type = UBUS_OBJECT_TYPE("ac-get-apinfo", ac_get_apinfo_methods);
-struct ubus_object_type ac_set_config_type = UBUS_OBJECT_TYPE("ac-set-config", ac_set_config_methods);
-struct ubus_object_type ac_get_config_type = UBUS_OBJECT_TYPE("ac-get-config", ac_get_config_methods);
+struct ubus_object_type ac_get_apinfo_type = GW_UBUS_OBJECT_TYPE("ac-get-apinfo", ac_get_apinfo_methods);
+struct ubus_object_type ac_set_config_type = GW_UBUS_OBJECT_TYPE("ac-set-config", ac_set_config_methods);
+struct ubus_object_type ac_get_config_type = GW_UBUS_OBJECT_TYPE("ac-get-config", ac_get_config_methods);
 struct ubus_object_type ac_exec_config_type =
-	UBUS_OBJECT_TYPE("ac-exec-config", ac_exec_config_methods);
-struct ubus_object_type ac_upgrade_type = UBUS_OBJECT_TYPE("ac-upgrade", ac_upgrade_methods);
-struct ubus_object_type ac_apfw_check_type = UBUS_OBJECT_TYPE("ac-apfw-config", ac_apfw_check_methods);
+	GW_UBUS_OBJECT_TYPE("ac-exec-config", ac_exec_config_methods);
+struct ubus_object_type ac_upgrade_type = GW_UBUS_OBJECT_TYPE("ac-upgrade", ac_upgrade_methods);
+struct ubus_object_type ac_apfw_check_type = GW_UBUS_OBJECT_TYPE("ac-apfw-config", ac_apfw_check_methods);
 struct ubus_object_type ac_apcfg_check_type =
-	UBUS_OBJECT_TYPE("ac-apcfg-config", ac_apcfg_check_methods);
+	GW_UBUS_OBJECT_TYPE("ac-apcfg-config", ac_apcfg_check_methods);
 
 struct ac_object_def {
 	const char *name;
