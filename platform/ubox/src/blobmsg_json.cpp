@@ -133,10 +133,42 @@ void json_format_string(json_strbuf *s, const char *str)
 
 void json_format_list(json_strbuf *s, const void *data, size_t len, bool array);
 
+// A raw (not extended) element passes the attribute check whatever its value;
+// it is printed by its id, so that value must have the type's size.
+bool json_raw_value_fits(const struct blob_attr *attr)
+{
+	if (blob_is_extended(attr))
+		return true;
+	int type;
+	switch (blob_id(attr)) {
+	case BLOBMSG_TYPE_STRING:
+		type = BLOB_ATTR_STRING;
+		break;
+	case BLOBMSG_TYPE_INT8:
+		type = BLOB_ATTR_INT8;
+		break;
+	case BLOBMSG_TYPE_INT16:
+		type = BLOB_ATTR_INT16;
+		break;
+	case BLOBMSG_TYPE_INT32:
+		type = BLOB_ATTR_INT32;
+		break;
+	case BLOBMSG_TYPE_INT64:
+		type = BLOB_ATTR_INT64;
+		break;
+	case BLOBMSG_TYPE_DOUBLE:
+		type = BLOB_ATTR_DOUBLE;
+		break;
+	default:
+		return true;
+	}
+	return blob_check_type(blob_data(attr), static_cast<unsigned int>(blob_len(attr)), type);
+}
+
 void json_format_element(json_strbuf *s, const struct blob_attr *attr, size_t avail, bool without_name)
 {
 	// Invalid elements are skipped; the comma before them stays.
-	if (!blobmsg_check_attr_len(attr, false, avail))
+	if (!blobmsg_check_attr_len(attr, false, avail) || !json_raw_value_fits(attr))
 		return;
 
 	if (!without_name && blob_is_extended(attr) && blobmsg_name(attr)[0]) {

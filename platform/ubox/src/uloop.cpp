@@ -481,21 +481,12 @@ int uloop_run_timeout(int timeout)
 	if (g_epoll_fd < 0 && uloop_init() < 0)
 		return -1;
 
-	timeval deadline = uloop_now();
-	if (timeout >= 0) {
-		deadline.tv_sec += timeout / 1000;
-		deadline.tv_usec += (timeout % 1000) * 1000;
-		if (deadline.tv_usec >= 1000000) {
-			deadline.tv_sec++;
-			deadline.tv_usec -= 1000000;
-		}
-	}
-
 	g_run_depth++;
 	g_status = 0;
 	uloop_cancelled = false;
 
-	while (!uloop_cancelled) {
+	// With a time limit this is a single pass that waits at most that long.
+	do {
 		timeval now = uloop_now();
 		uloop_run_timeouts(now);
 
@@ -505,19 +496,11 @@ int uloop_run_timeout(int timeout)
 		if (uloop_cancelled)
 			break;
 
-		now = uloop_now();
-		int64_t wait = uloop_next_timeout(now);
-		if (timeout >= 0) {
-			int64_t left = uloop_tv_diff(deadline, now);
-			if (left <= 0 && g_event_cur >= g_event_count)
-				break;
-			if (left < 0)
-				left = 0;
-			if (wait < 0 || wait > left)
-				wait = left;
-		}
+		int64_t wait = uloop_next_timeout(uloop_now());
+		if (timeout >= 0 && (wait < 0 || wait > timeout))
+			wait = timeout;
 		uloop_run_events(wait);
-	}
+	} while (!uloop_cancelled && timeout < 0);
 
 	g_run_depth--;
 	return g_status;

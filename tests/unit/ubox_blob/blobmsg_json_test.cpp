@@ -190,6 +190,23 @@ TEST(BlobmsgFormat, InvalidElementIsSkippedAfterItsComma)
 	blob_put_raw(&buf.b, bad.data(), static_cast<unsigned>(bad.size()));
 	blobmsg_add_u32(&buf.b, "b", 2);
 	EXPECT_EQ(json(buf.b.head, true), "{\"a\":1,,\"b\":2}");
+
+	// Raw (not extended) members are read by their id; one whose value does not
+	// fit is skipped, never read past. Each sits last, right before a guard page.
+	const struct {
+		const char *bytes;
+		const char *out;
+	} raw_cases[] = {
+	    {"00 00 00 0c | 05 00 00 08 | 00 00 00 07", "{7}"},
+	    {"00 00 00 08 | 05 00 00 04", "{}"},            // int32 without its value
+	    {"00 00 00 0b | 03 00 00 07 | 61 62 63", "{}"}, // string without its NUL
+	    {"00 00 00 0c | 03 00 00 08 | 61 62 63 00", "{\"abc\"}"},
+	};
+	for (const auto &c : raw_cases) {
+		SCOPED_TRACE(c.bytes);
+		blobtest::Guarded g(hex(c.bytes));
+		EXPECT_EQ(json(g.attr(), true), c.out);
+	}
 }
 
 const char *int_as_letter(void *priv, struct blob_attr *a)

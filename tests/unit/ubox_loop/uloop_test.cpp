@@ -293,6 +293,38 @@ TEST_F(Uloop, OneFdCallbackPerPassWithTimeoutsInBetween)
 		uloop_fd_delete(&x.fd);
 }
 
+TEST_F(Uloop, RunTimeoutMakesOnePass)
+{
+	g_trace.clear();
+	Pipe p[2];
+	Watch w[2];
+	for (int i = 0; i < 2; i++) {
+		ASSERT_EQ(1, write(p[i].w, "x", 1));
+		w[i].fd.fd = p[i].r;
+		w[i].fd.cb = watch_cb;
+		ASSERT_EQ(0, uloop_fd_add(&w[i].fd, ULOOP_READ));
+	}
+	// both fds are ready, the time is long: still one callback, then back
+	EXPECT_EQ(0, uloop_run_timeout(2000));
+	EXPECT_EQ("F", g_trace);
+	EXPECT_EQ(0, uloop_run_timeout(2000));
+	EXPECT_EQ("FF", g_trace);
+	for (Watch &x : w)
+		uloop_fd_delete(&x.fd);
+
+	// nothing ready: the pass waits until the next timer is due, and runs it next time
+	Tagged soon;
+	soon.tag = 't';
+	soon.t.cb = tagged_cb;
+	uloop_timeout_set(&soon.t, 200);
+	EXPECT_EQ(0, uloop_run_timeout(2000));
+	EXPECT_EQ("FF", g_trace);
+	for (int i = 0; i < 20 && soon.t.pending; i++)
+		EXPECT_EQ(0, uloop_run_timeout(50));
+	EXPECT_EQ("FFt", g_trace);
+	EXPECT_TRUE(guard_.pending);
+}
+
 TEST_F(Uloop, DeletingAnFdDropsItsPendingEventsOfTheBatch)
 {
 	Pipe p1, p2;
