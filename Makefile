@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build configure deps test demo clean
+.PHONY: all build configure deps test demo install clean
 .PHONY: test-asan fuzz fuzz-smoke fuzz-build test-mips soak
 
 all: build
@@ -24,6 +24,10 @@ test: deps
 demo: deps
 	$(MAKE) build
 	python3 -u tools/demo/demo.py --build $(BUILD) $(DEMO_ARGS)
+
+# The tree the OpenWrt packages take their files from: make install DESTDIR=/some/root
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix /usr
 
 clean:
 	rm -rf $(BUILD)
