@@ -17,6 +17,7 @@ import signal
 import subprocess
 import sys
 import time
+import unittest
 
 __all__ = ["World", "Host", "build_path", "source_path"]
 
@@ -284,6 +285,16 @@ def wait_for(pred, timeout=10, what="condition", interval=0.05):
         if time.monotonic() > end:
             raise TimeoutError(f"timed out waiting for {what}")
         time.sleep(interval)
+
+
+def run_tests():
+    """Runs the calling script's unittest cases, prints the closing
+    "N passed, N failed" line and exits non-zero on any failure."""
+    result = unittest.main(module="__main__", exit=False, verbosity=2).result
+    # A test whose subtests fail several times still counts once.
+    failed = len({getattr(t, "test_case", t).id() for t, _ in result.failures + result.errors})
+    print(f"{max(result.testsRun - failed, 0)} passed, {failed} failed")
+    sys.exit(1 if failed or not result.wasSuccessful() else 0)
 
 
 def _kill(p):

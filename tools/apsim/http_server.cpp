@@ -31,6 +31,16 @@ struct HttpAp {
 	std::string failure; // why the listener could not be opened, printed once
 	int open = 0;
 	uint64_t accepted = 0, requests = 0, answered = 0;
+
+	HttpAp() = default;
+	HttpAp(const HttpAp &) = delete;
+	HttpAp &operator=(const HttpAp &) = delete;
+	// The table lives until exit; its entries go with it.
+	~HttpAp()
+	{
+		for (json_object *e : log)
+			json_object_put(e);
+	}
 };
 
 struct Conn {
@@ -43,6 +53,16 @@ struct Conn {
 	bool never = false;       // the AP ignores this connection from now on
 	uint64_t timer = 0;
 	json_object *last = nullptr; // the last request logged (a reference)
+
+	Conn() = default;
+	Conn(const Conn &) = delete;
+	Conn &operator=(const Conn &) = delete;
+	// Connections still open at exit hold their reference until here.
+	~Conn()
+	{
+		if (last)
+			json_object_put(last);
+	}
 };
 
 struct Server {

@@ -7,7 +7,7 @@ import unittest
 
 from acd_world import AcdWorld, pairs_to_dict
 from apsim import ap_conf, ap_mac, ap_ip
-from lab import World, build_path, wait_for
+from lab import World, build_path, run_tests, wait_for
 
 # get_config's members of one AP, in order, with their types and where the value
 # comes from: (member, type, settings key or None for a computed value).
@@ -251,8 +251,4 @@ class Discovery(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()

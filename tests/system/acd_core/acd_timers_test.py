@@ -1,11 +1,10 @@
 """acd's unicast poll (every 30 s) and expiry check (every 50 s), in real time."""
-import sys
 import time
 import unittest
 
 from acd_world import AcdWorld
 from apsim import ap_conf, ap_ip
-from lab import wait_for
+from lab import run_tests, wait_for
 
 
 class Timers(unittest.TestCase):
@@ -47,8 +46,4 @@ class Timers(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()

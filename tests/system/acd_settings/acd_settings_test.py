@@ -1,19 +1,24 @@
 """Settings document, settings push with push results, and the CSV export of acd,
 against simulated APs."""
 import json
-import sys
+import os
 import time
 import unittest
 
 from acd_world import AcdWorld, pairs_to_dict
 from apsim import ap_conf, ap_mac, ap_ip
-from lab import wait_for
+from lab import run_tests, wait_for
 
 DOC = "/tmp/group1.json"
 CSV = "/tmp/cfg.csv"
 HEADER = b"MAC Address,System Name(Location),2.4G Channel,5G Channel\r\n"
 INVALID_ARGUMENT = 256 - 2  # how the ubus command line exits on status 2
 MASK_CLEAR = "00810014" + "00" * 16
+# Rows of the hand-placed export file. Up to 50,000 the whole table fits in the
+# reply (in several parts from 10,000 on); the default is far beyond the limit.
+# Slow builds set fewer: every row grows the reply, which the sanitizer's
+# allocator copies each time.
+CSV_ROWS = int(os.environ.get("APCTL_CSV_ROWS", "100000"))
 
 # Three APs: 10.77.0.11, 10.77.0.12 and 10.77.0.116 (MAC 02:00:00:00:00:6a). An
 # element 10.77.0.116 begins with 10.77.0.11, so selecting by prefix would pick
@@ -305,23 +310,25 @@ class Export(unittest.TestCase):
             # Far more rows than any LAN has APs: the reply stops at its limit
             # (it comes in several parts) and says so, and acd keeps serving.
             rows = b"".join(b"02-00-00-00-%02X-%02X,name-of-ap,6,36\r\n" % (i >> 8 & 255, i & 255)
-                            for i in range(100000))
+                            for i in range(CSV_ROWS))
             lab.world.write(CSV, rows)
             rc, replies = lab.call("ac.get.config", "get_export_config", timeout=60)
             self.assertEqual(rc, 0)
             got = [e for r in replies for e in r["Device_List"]]
-            self.assertGreater(len(replies), 1)
-            self.assertTrue(50000 < len(got) < 100000, len(got))
+            if CSV_ROWS >= 10000:
+                self.assertGreater(len(replies), 1)
             row = {"SystemName": "name-of-ap", "2.4GChannel_set": "6", "5GChannel_set": "36"}
             self.assertEqual(got[:2], [dict(row, MACAddress="02-00-00-00-00-00"),
                                        dict(row, MACAddress=mac_csv(A1), IPAddress="10.77.0.11")])
-            self.assertIn("cfg.csv too large, remaining rows left out \n", lab.acd_err())
+            cut = "cfg.csv too large, remaining rows left out \n"
+            if CSV_ROWS > 50000:
+                self.assertTrue(50000 < len(got) < CSV_ROWS, len(got))
+                self.assertIn(cut, lab.acd_err())
+            else:
+                self.assertEqual(len(got), CSV_ROWS)
+                self.assertNotIn(cut, lab.acd_err())
             lab.wait_aps(3)
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()

@@ -3,13 +3,12 @@ report methods' replies, answers the APs get wrong, and the bound on open
 exchanges with an AP that never answers."""
 import json
 import os
-import sys
 import time
 import unittest
 
 from acd_world import AcdWorld
 from apsim import ap_conf, ap_ip
-from lab import wait_for
+from lab import run_tests, wait_for
 from stats_data import (MODES, ap_data, compact, expected_radios, expected_sta_statistic,
                         expected_statistic, expected_wlan_profile_text, expected_wlan_statistic_text,
                         rpc_conf)
@@ -221,8 +220,4 @@ class AnswersGoneWrong(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()

@@ -2,12 +2,11 @@
 AP that accepts but never answers (the client gives up after 25 s) and a
 firmware checker that runs past the runner's 30 s limit."""
 import os
-import sys
 import time
 import unittest
 
 from apsim import ap_conf, ap_ip
-from lab import wait_for
+from lab import run_tests, wait_for
 from upload_world import UploadWorld, checker, record
 
 FW = b"\x5a" * 4096
@@ -51,8 +50,4 @@ class Slow(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()

@@ -3,12 +3,11 @@ ac.apcfg.check): simulated APs with real TFTP servers, Debian's tftp client as
 "/usr/bin/tftp-hpa", real openssl."""
 import os
 import subprocess
-import sys
 import time
 import unittest
 
 from apsim import ap_conf, ap_ip, ap_mac
-from lab import wait_for
+from lab import run_tests, wait_for
 from upload_world import UploadWorld, checker, record
 
 FW = bytes((i * 7 + 3) & 255 for i in range(150001))
@@ -246,8 +245,4 @@ class Checks(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()

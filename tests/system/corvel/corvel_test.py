@@ -10,7 +10,7 @@ import threading
 import time
 import unittest
 
-from lab import World, build_path, wait_for
+from lab import World, build_path, run_tests, wait_for
 
 CORVEL = build_path("provisioning/corvel/corvel")
 GROUP, PORT = "239.255.255.100", 64516
@@ -167,7 +167,4 @@ class CorvelTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    r = unittest.main(exit=False, verbosity=2).result
-    failed = len(r.failures) + len(r.errors)
-    print(f"{r.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed or not r.wasSuccessful() else 0)
+    run_tests()

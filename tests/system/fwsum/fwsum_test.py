@@ -2,10 +2,9 @@
 stand-in check script records what "/tmp/fw.cksum" held when it started."""
 import os
 import subprocess
-import sys
 import unittest
 
-from lab import World, build_path, wait_for
+from lab import World, build_path, run_tests, wait_for
 
 FWSUM = build_path("fwsum/fwsum")
 CHKLST = """#!/bin/sh
@@ -76,7 +75,4 @@ class FwsumTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    r = unittest.main(exit=False, verbosity=2).result
-    failed = len(r.failures) + len(r.errors)
-    print(f"{r.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed or not r.wasSuccessful() else 0)
+    run_tests()

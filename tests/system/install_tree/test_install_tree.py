@@ -5,9 +5,10 @@ import os
 import re
 import stat
 import subprocess
-import sys
 import tempfile
 import unittest
+
+from lab import run_tests
 
 BUILD = os.environ.get("APCTL_BUILD", "build")
 SOURCE = os.environ.get("APCTL_SOURCE", ".")
@@ -89,6 +90,4 @@ class InstallTree(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    r = unittest.main(exit=False, verbosity=2).result
-    print(f"{r.testsRun - len(r.failures) - len(r.errors)} passed, {len(r.failures) + len(r.errors)} failed")
-    sys.exit(0 if r.wasSuccessful() else 1)
+    run_tests()

@@ -10,7 +10,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from lab import World, build_path, wait_for  # noqa: E402
+from lab import World, build_path, run_tests, wait_for  # noqa: E402
 from relmond_world import RelmondWorld  # noqa: E402
 
 USAGE = ("relmond argument is wrong\n"
@@ -461,10 +461,7 @@ def main():
     if os.geteuid() != 0:
         print("0 passed, 0 failed, 1 skipped: needs root")
         return 0
-    result = unittest.main(exit=False, verbosity=2).result
-    failed = len({getattr(t, "test_case", t).id() for t, _ in result.failures + result.errors})
-    print(f"{result.testsRun - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    run_tests()
 
 
 if __name__ == "__main__":

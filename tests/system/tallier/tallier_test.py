@@ -10,7 +10,7 @@ import sys
 import time
 import unittest
 
-from lab import World, build_path
+from lab import World, build_path, run_tests
 
 CALL_TIMEOUT = 20
 COUNTERS = ["rx_bytes", "tx_bytes", "rx_packets", "tx_packets"]
@@ -200,11 +200,7 @@ def main():
     if os.geteuid() != 0:
         print("0 passed, 0 failed (needs root)")
         return 0
-    suite = unittest.defaultTestLoader.loadTestsFromTestCase(TallierTest)
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
-    failed = len(result.failures) + len(result.errors)
-    print(f"{max(result.testsRun - failed, 0)} passed, {failed} failed")
-    return 1 if failed else 0
+    run_tests()
 
 
 if __name__ == "__main__":

@@ -10,12 +10,11 @@ import signal
 import socket
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
-from lab import build_path
+from lab import build_path, run_tests
 
 UBUSD = build_path("platform/ubus/ubusd")
 UBUS = build_path("platform/ubus/ubus")
@@ -355,8 +354,4 @@ class Robustness(BusCase):
 
 
 if __name__ == "__main__":
-    prog = unittest.main(exit=False, verbosity=2)
-    res = prog.result
-    failed = len(res.failures) + len(res.errors)
-    print(f"{res.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed or not res.wasSuccessful() else 0)
+    run_tests()

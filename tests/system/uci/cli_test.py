@@ -1,11 +1,10 @@
 """The uci command line on private config, save and state directories."""
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 
-from lab import build_path
+from lab import build_path, run_tests
 
 UCI = build_path("platform/uci/uci")
 
@@ -171,7 +170,4 @@ class Cli(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    result = unittest.main(exit=False, verbosity=2).result
-    failed = len(result.failures) + len(result.errors)
-    print(f"{result.testsRun - failed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests()
