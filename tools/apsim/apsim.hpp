@@ -133,6 +133,8 @@ public:
 	Ap *ap_by_mac(const std::array<uint8_t, 6> &mac);
 	// Selects APs: an index, a MAC text, an address text, or "all".
 	std::vector<Ap *> select(json_object *sel, std::string &err);
+	// The one AP a per-AP command names in its "ap" member, or nullptr with err set.
+	Ap *select_one(json_object *req, const char *cmd, std::string &err);
 
 	// Sends a vex message from the AP's address.
 	bool send(Ap &ap, const sockaddr_in &to, const bytes &msg);
@@ -178,6 +180,8 @@ bool control_start(Sim &sim, const std::string &path, std::string &err);
 
 // json-c helpers
 json_object *jobj_ok();
+// Appends an owned entry to a bounded log, dropping the oldest beyond limit.
+void log_append(std::deque<json_object *> &log, json_object *e, size_t limit);
 json_object *jobj_err(const std::string &msg);
 const char *jstr(json_object *o, const char *key, const char *def = nullptr);
 bool jbool(json_object *o, const char *key, bool def);

@@ -111,13 +111,9 @@ json_object *cmd_set(Sim &sim, json_object *req, std::string &err)
 // {"cmd":"log","ap":SEL,"clear":b}: the messages the AP heard, oldest first.
 json_object *cmd_log(Sim &sim, json_object *req, std::string &err)
 {
-	auto targets = sim.select(jget(req, "ap"), err);
-	if (targets.size() != 1) {
-		if (!targets.empty())
-			err = "\"log\" needs exactly one AP";
+	Ap *ap = sim.select_one(req, "log", err);
+	if (!ap)
 		return nullptr;
-	}
-	Ap *ap = targets[0];
 	json_object *r = jobj_ok();
 	json_object *a = json_object_new_array();
 	for (json_object *e : ap->log)

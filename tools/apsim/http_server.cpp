@@ -234,11 +234,7 @@ void conn_request(const std::shared_ptr<Conn> &c, const std::string &head, const
 	json_object_object_add(e, "head", json_object_new_string_len(head.data(), int(head.size())));
 	json_object_object_add(e, "body", json_object_new_string_len(body.data(), int(body.size())));
 	json_object_object_add(e, "after", json_object_new_string(""));
-	h.log.push_back(e);
-	while (h.log.size() > server.sim->log_limit) {
-		json_object_put(h.log.front());
-		h.log.pop_front();
-	}
+	log_append(h.log, e, server.sim->log_limit);
 	if (c->last)
 		json_object_put(c->last);
 	c->last = json_object_get(e);
@@ -493,13 +489,10 @@ json_object *cmd_rpc(Sim &sim, json_object *req, std::string &err)
 // {t, peer, request_line, headers: [[name, value]...], head, body, after}.
 json_object *cmd_http_log(Sim &sim, json_object *req, std::string &err)
 {
-	auto targets = sim.select(jget(req, "ap"), err);
-	if (targets.size() != 1) {
-		if (!targets.empty())
-			err = "\"http_log\" needs exactly one AP";
+	Ap *one = sim.select_one(req, "http_log", err);
+	if (!one)
 		return nullptr;
-	}
-	HttpAp &h = server.aps[targets[0]];
+	HttpAp &h = server.aps[one];
 	json_object *r = jobj_ok();
 	json_object *a = json_object_new_array();
 	for (json_object *e : h.log)

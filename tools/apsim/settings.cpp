@@ -164,22 +164,15 @@ void on_settings_push(Sim &sim, Ap &ap, const VexRx &rx)
 	}
 	json_object_object_add(e, "answered", answered);
 
-	state->log.push_back(e);
-	while (state->log.size() > sim.log_limit) {
-		json_object_put(state->log.front());
-		state->log.pop_front();
-	}
+	log_append(state->log, e, sim.log_limit);
 }
 
 json_object *cmd_pushes(Sim &sim, json_object *req, std::string &err)
 {
-	auto targets = sim.select(jget(req, "ap"), err);
-	if (targets.size() != 1) {
-		if (!targets.empty())
-			err = "\"pushes\" needs exactly one AP";
+	Ap *one = sim.select_one(req, "pushes", err);
+	if (!one)
 		return nullptr;
-	}
-	auto state = push_state(*targets[0]);
+	auto state = push_state(*one);
 	json_object *r = jobj_ok();
 	json_object *a = json_object_new_array();
 	for (json_object *e : state->log)

@@ -381,6 +381,16 @@ Ap *Sim::ap_by_mac(const std::array<uint8_t, 6> &mac)
 	return nullptr;
 }
 
+Ap *Sim::select_one(json_object *req, const char *cmd, std::string &err)
+{
+	auto targets = select(jget(req, "ap"), err);
+	if (targets.size() == 1)
+		return targets[0];
+	if (!targets.empty())
+		err = std::string("\"") + cmd + "\" needs exactly one AP";
+	return nullptr;
+}
+
 std::vector<Ap *> Sim::select(json_object *sel, std::string &err)
 {
 	std::vector<Ap *> out;
@@ -508,11 +518,7 @@ void Sim::on_vex_readable()
 			if (ap->log_on) {
 				if (!entry)
 					entry = decode_entry(rx);
-				ap->log.push_back(json_object_get(entry));
-				while (ap->log.size() > log_limit) {
-					json_object_put(ap->log.front());
-					ap->log.pop_front();
-				}
+				log_append(ap->log, json_object_get(entry), log_limit);
 			}
 			dispatch(*ap, rx);
 		}

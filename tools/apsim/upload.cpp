@@ -234,22 +234,15 @@ void on_upload_request(Sim &sim, Ap &ap, const VexRx &rx)
 	}
 	json_object_object_add(e, "answered", answered);
 
-	state->log.push_back(e);
-	while (state->log.size() > sim.log_limit) {
-		json_object_put(state->log.front());
-		state->log.pop_front();
-	}
+	log_append(state->log, e, sim.log_limit);
 }
 
 json_object *cmd_uploads(Sim &sim, json_object *req, std::string &err)
 {
-	auto targets = sim.select(jget(req, "ap"), err);
-	if (targets.size() != 1) {
-		if (!targets.empty())
-			err = "\"uploads\" needs exactly one AP";
+	Ap *one = sim.select_one(req, "uploads", err);
+	if (!one)
 		return nullptr;
-	}
-	Ap &ap = *targets[0];
+	Ap &ap = *one;
 	auto state = upload_state(ap);
 	json_object *r = jobj_ok();
 	json_object *a = json_object_new_array();

@@ -173,6 +173,15 @@ bytes encode_message(const vex_hdr &hdr, const std::vector<Tlv> &tlvs)
 	return m;
 }
 
+void log_append(std::deque<json_object *> &log, json_object *e, size_t limit)
+{
+	log.push_back(e);
+	while (log.size() > limit) {
+		json_object_put(log.front());
+		log.pop_front();
+	}
+}
+
 json_object *jobj_ok()
 {
 	json_object *o = json_object_new_object();
