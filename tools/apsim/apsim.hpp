@@ -182,6 +182,8 @@ bool control_start(Sim &sim, const std::string &path, std::string &err);
 json_object *jobj_ok();
 // Appends an owned entry to a bounded log, dropping the oldest beyond limit.
 void log_append(std::deque<json_object *> &log, json_object *e, size_t limit);
+// Adds the log's entries to r as an array under member, then empties the log if asked.
+void log_report(json_object *r, const char *member, std::deque<json_object *> &log, bool clear);
 json_object *jobj_err(const std::string &msg);
 const char *jstr(json_object *o, const char *key, const char *def = nullptr);
 bool jbool(json_object *o, const char *key, bool def);

@@ -115,15 +115,7 @@ json_object *cmd_log(Sim &sim, json_object *req, std::string &err)
 	if (!ap)
 		return nullptr;
 	json_object *r = jobj_ok();
-	json_object *a = json_object_new_array();
-	for (json_object *e : ap->log)
-		json_object_array_add(a, json_object_get(e));
-	json_object_object_add(r, "log", a);
-	if (jbool(req, "clear", false)) {
-		for (json_object *e : ap->log)
-			json_object_put(e);
-		ap->log.clear();
-	}
+	log_report(r, "log", ap->log, jbool(req, "clear", false));
 	return r;
 }
 

@@ -494,15 +494,7 @@ json_object *cmd_http_log(Sim &sim, json_object *req, std::string &err)
 		return nullptr;
 	HttpAp &h = server.aps[one];
 	json_object *r = jobj_ok();
-	json_object *a = json_object_new_array();
-	for (json_object *e : h.log)
-		json_object_array_add(a, json_object_get(e));
-	json_object_object_add(r, "log", a);
-	if (jbool(req, "clear", false)) {
-		for (json_object *e : h.log)
-			json_object_put(e);
-		h.log.clear();
-	}
+	log_report(r, "log", h.log, jbool(req, "clear", false));
 	return r;
 }
 

@@ -174,15 +174,7 @@ json_object *cmd_pushes(Sim &sim, json_object *req, std::string &err)
 		return nullptr;
 	auto state = push_state(*one);
 	json_object *r = jobj_ok();
-	json_object *a = json_object_new_array();
-	for (json_object *e : state->log)
-		json_object_array_add(a, json_object_get(e));
-	json_object_object_add(r, "pushes", a);
-	if (jbool(req, "clear", false)) {
-		for (json_object *e : state->log)
-			json_object_put(e);
-		state->log.clear();
-	}
+	log_report(r, "pushes", state->log, jbool(req, "clear", false));
 	return r;
 }
 } // namespace

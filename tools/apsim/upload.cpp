@@ -245,17 +245,9 @@ json_object *cmd_uploads(Sim &sim, json_object *req, std::string &err)
 	Ap &ap = *one;
 	auto state = upload_state(ap);
 	json_object *r = jobj_ok();
-	json_object *a = json_object_new_array();
-	for (json_object *e : state->log)
-		json_object_array_add(a, json_object_get(e));
-	json_object_object_add(r, "uploads", a);
+	log_report(r, "uploads", state->log, jbool(req, "clear", false));
 	json_object_object_add(r, "tftp_dir", json_object_new_string(tftp_dir(ap).c_str()));
 	json_object_object_add(r, "tftp", json_object_new_boolean(tftpd_running(*state)));
-	if (jbool(req, "clear", false)) {
-		for (json_object *e : state->log)
-			json_object_put(e);
-		state->log.clear();
-	}
 	return r;
 }
 } // namespace

@@ -182,6 +182,19 @@ void log_append(std::deque<json_object *> &log, json_object *e, size_t limit)
 	}
 }
 
+void log_report(json_object *r, const char *member, std::deque<json_object *> &log, bool clear)
+{
+	json_object *a = json_object_new_array();
+	for (json_object *e : log)
+		json_object_array_add(a, json_object_get(e));
+	json_object_object_add(r, member, a);
+	if (clear) {
+		for (json_object *e : log)
+			json_object_put(e);
+		log.clear();
+	}
+}
+
 json_object *jobj_ok()
 {
 	json_object *o = json_object_new_object();
