@@ -27,73 +27,122 @@ int cli_usage()
 	return -1;
 }
 
-bool arg_is(int argc, char **argv, int i, const char *word)
+int cli_start()
 {
-	return i < argc && strcmp(argv[i], word) == 0;
+	return relmond_start();
 }
 
-// Runs the get_fw command named by argv[3]; -2 when there is none.
-int cli_get_fw(int argc, char **argv)
+int cli_stop()
 {
-	if (argc < 4)
-		return -2;
-	if (arg_is(argc, argv, 3, "start"))
-		return get_fw_start();
-	if (arg_is(argc, argv, 3, "stop"))
-		get_fw_stop();
-	else if (arg_is(argc, argv, 3, "status"))
-		get_fw_status();
-	else if (arg_is(argc, argv, 3, "json_start"))
-		get_fw_json_start();
-	else if (arg_is(argc, argv, 3, "json_status"))
-		get_fw_json_status();
-	else
-		return -2;
+	relmond_stop();
 	return 0;
 }
 
-// Runs the remote command named by argv[2]; -2 when there is none.
-int cli_remote(int argc, char **argv)
+int cli_local_info()
 {
-	if (argc < 3)
-		return -2;
-	if (arg_is(argc, argv, 2, "info"))
-		remote_info();
-	else if (arg_is(argc, argv, 2, "check"))
-		return remote_check();
-	else if (arg_is(argc, argv, 2, "show_rel"))
-		remote_show_rel();
-	else if (arg_is(argc, argv, 2, "json_check"))
-		remote_json_check();
-	else if (arg_is(argc, argv, 2, "pop_otp"))
-		remote_pop_otp();
-	else if (arg_is(argc, argv, 2, "get_fw"))
-		return cli_get_fw(argc, argv);
-	else
-		return -2;
+	local_info();
 	return 0;
+}
+
+int cli_remote_info()
+{
+	remote_info();
+	return 0;
+}
+
+int cli_show_rel()
+{
+	remote_show_rel();
+	return 0;
+}
+
+int cli_json_check()
+{
+	remote_json_check();
+	return 0;
+}
+
+int cli_pop_otp()
+{
+	remote_pop_otp();
+	return 0;
+}
+
+int cli_get_fw_stop()
+{
+	get_fw_stop();
+	return 0;
+}
+
+int cli_get_fw_status()
+{
+	get_fw_status();
+	return 0;
+}
+
+int cli_get_fw_json_start()
+{
+	get_fw_json_start();
+	return 0;
+}
+
+int cli_get_fw_json_status()
+{
+	get_fw_json_status();
+	return 0;
+}
+
+int cli_upgrade_fw()
+{
+	upgrade_fw();
+	return 0;
+}
+
+// Every command with all of its words: a command line must name one of them
+// exactly, since a word too many (say "upgrade_fw --help") must not run a
+// command that reboots the router.
+struct CliCommand {
+	const char *words[3];
+	int (*run)();
+};
+
+constexpr CliCommand cli_commands[] = {
+    {{"start"}, cli_start},
+    {{"stop"}, cli_stop},
+    {{"local", "info"}, cli_local_info},
+    {{"remote", "info"}, cli_remote_info},
+    {{"remote", "check"}, remote_check},
+    {{"remote", "show_rel"}, cli_show_rel},
+    {{"remote", "json_check"}, cli_json_check},
+    {{"remote", "pop_otp"}, cli_pop_otp},
+    {{"remote", "get_fw", "start"}, get_fw_start},
+    {{"remote", "get_fw", "stop"}, cli_get_fw_stop},
+    {{"remote", "get_fw", "status"}, cli_get_fw_status},
+    {{"remote", "get_fw", "json_start"}, cli_get_fw_json_start},
+    {{"remote", "get_fw", "json_status"}, cli_get_fw_json_status},
+    {{"upgrade_fw"}, cli_upgrade_fw},
+};
+
+bool cli_matches(const CliCommand &c, int argc, char **argv)
+{
+	int n = 0;
+	while (n < 3 && c.words[n])
+		n++;
+	if (argc != n + 1)
+		return false;
+	for (int i = 0; i < n; i++) {
+		if (strcmp(argv[i + 1], c.words[i]) != 0)
+			return false;
+	}
+	return true;
 }
 
 // Runs the command; -2 when the arguments name none.
 int cli_dispatch(int argc, char **argv)
 {
-	if (arg_is(argc, argv, 1, "start"))
-		return relmond_start();
-	if (arg_is(argc, argv, 1, "stop")) {
-		relmond_stop();
-		return 0;
-	}
-	if (arg_is(argc, argv, 1, "local")) {
-		if (!arg_is(argc, argv, 2, "info"))
-			return -2;
-		local_info();
-		return 0;
-	}
-	if (arg_is(argc, argv, 1, "remote"))
-		return cli_remote(argc, argv);
-	if (arg_is(argc, argv, 1, "upgrade_fw")) {
-		upgrade_fw();
-		return 0;
+	for (const CliCommand &c : cli_commands) {
+		if (cli_matches(c, argc, argv))
+			return c.run();
 	}
 	return -2;
 }

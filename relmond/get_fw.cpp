@@ -1,6 +1,7 @@
 #include "get_fw.hpp"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,51 @@ int get_fw_progress()
 	fclose(f);
 	return scan.value;
 }
+
+// Bytes a file occupies; 0 when it does not exist.
+unsigned long long get_fw_file_bytes(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) != 0)
+		return 0;
+	return (unsigned long long)st.st_blocks * 512;
+}
+
+// The scratch directory is RAM on a router: an image that does not fit would
+// fill it and starve everything else that lives there. The old image and
+// signature count as free, since the download overwrites them. When the free
+// space cannot be read, the download is not held back.
+bool get_fw_room(const char *path, const char *sig_path)
+{
+	const char *size_text = uci_safe_get_state("relmond.remote.fw_size");
+	long long size = strtoll(size_text, nullptr, 10);
+	struct statvfs vfs;
+	if (size <= 0 || statvfs(RELMOND_DIR, &vfs) != 0)
+		return true;
+	unsigned long long free_bytes = (unsigned long long)vfs.f_bavail * vfs.f_frsize;
+	free_bytes += get_fw_file_bytes(path);
+	if (sig_path)
+		free_bytes += get_fw_file_bytes(sig_path);
+	if (fw_fits(size, free_bytes))
+		return true;
+	fprintf(stderr, "%s: get fw failed!, no room for %s bytes in %s (%llu bytes free, %llu kept spare)\n",
+	        "get_fw_start", size_text, RELMOND_DIR, free_bytes, FW_ROOM_MARGIN);
+	return false;
+}
+
+void get_fw_append_wget(Text &cmd, const char *dest, const char *url, const char *suffix)
+{
+	cmd += "wget --no-check-certificate -t 1 -T ";
+	shell_quote(cmd, download_timeout);
+	cmd += " -O ";
+	Text word(dest);
+	word += suffix;
+	shell_quote(cmd, word.c_str());
+	cmd += ' ';
+	word.clear();
+	word.append(url).append(suffix);
+	shell_quote(cmd, word.c_str());
+}
 } // namespace
 
 const char *fw_validation_name(int code)
@@ -40,12 +86,14 @@ const char *fw_validation_name(int code)
 		return "SIZE_ERROR";
 	case FW_MD5_ERROR:
 		return "MD5_ERROR";
+	case FW_SIGN_ERROR:
+		return "SIGN_ERROR";
 	default:
 		return "UNKNOWN_ERROR";
 	}
 }
 
-int async_download_file(const char *url, const char *dest, const char *progress_file)
+int async_download_file(const char *url, const char *dest, const char *progress_file, bool sign)
 {
 	if (!*url || !*dest)
 		return -1;
@@ -55,13 +103,16 @@ int async_download_file(const char *url, const char *dest, const char *progress_
 	}
 	// The recorder gives the pipeline a terminal, so grep hands each
 	// percentage to the progress file as soon as wget reports it.
-	Text pipeline("wget --no-check-certificate -t 1 -T ");
-	shell_quote(pipeline, download_timeout);
-	pipeline += " -O ";
-	shell_quote(pipeline, dest);
-	pipeline += ' ';
-	shell_quote(pipeline, url);
+	Text pipeline;
+	get_fw_append_wget(pipeline, dest, url, "");
 	pipeline += " 2>&1 | grep -o \"[0-9]\\+%\"";
+	// The signature comes after the image and stays out of the progress
+	// record, whose last line is the image's.
+	if (sign) {
+		pipeline += "; ";
+		get_fw_append_wget(pipeline, dest, url, ".sig");
+		pipeline += " >/dev/null 2>&1";
+	}
 
 	Text launcher("nohup script -c ");
 	shell_quote(launcher, pipeline.c_str());
@@ -88,7 +139,25 @@ int validate_fw(const char *path)
 	cmd += " | cut -d ' ' -f 1";
 	flush_output();
 	const char *digest = trim_blanks(capture_output(cmd.c_str()));
-	return strcasecmp(digest, md5) != 0 ? FW_MD5_ERROR : FW_OK;
+	if (strcasecmp(digest, md5) != 0)
+		return FW_MD5_ERROR;
+
+	const char *key = uci_safe_get("relmond.config.pubkey");
+	if (!*key)
+		return FW_OK;
+	Text sig(path);
+	sig += ".sig";
+	if (stat(sig.c_str(), &st) != 0)
+		return FW_SIGN_ERROR;
+	cmd.clear();
+	cmd += "usign -V -q -m ";
+	shell_quote(cmd, path);
+	cmd += " -x ";
+	shell_quote(cmd, sig.c_str());
+	cmd += " -p ";
+	shell_quote(cmd, key);
+	flush_output();
+	return run_command(cmd.c_str()) == 0 ? FW_OK : FW_SIGN_ERROR;
 }
 
 int validate_stored_fw()
@@ -119,7 +188,17 @@ int get_fw_start()
 			fprintf(stderr, "%s: unsafe filename '%s'\n", "get_fw_start", name);
 		return -1;
 	}
-	int pid = async_download_file(url, path.c_str(), RELMOND_PROGRESS_FILE);
+	bool sign = *uci_safe_get("relmond.config.pubkey") != '\0';
+	Text sig_path;
+	if (sign)
+		sig_path.append(path.c_str()).append(".sig");
+	if (!get_fw_room(path.c_str(), sign ? sig_path.c_str() : nullptr))
+		return -1;
+	// A signature left from an earlier image must not stand in for a
+	// missing one.
+	if (sign)
+		unlink(sig_path.c_str());
+	int pid = async_download_file(url, path.c_str(), RELMOND_PROGRESS_FILE, sign);
 	if (pid < 1) {
 		fprintf(stderr, "%s: download %s failed!, error code %d\n", "get_fw_start", url, pid);
 		return -1;
@@ -146,8 +225,13 @@ void get_fw_stop()
 	}
 	const char *name = uci_safe_get_state("relmond.remote.fw_filename");
 	Text path;
-	if (*name && scratch_path(path, name, "get_fw_stop"))
+	if (*name && scratch_path(path, name, "get_fw_stop")) {
 		unlink(path.c_str());
+		if (*uci_safe_get("relmond.config.pubkey")) {
+			path += ".sig";
+			unlink(path.c_str());
+		}
+	}
 }
 
 void get_fw_status()

@@ -124,6 +124,13 @@ int text_to_int(const char *text)
 	return int(v);
 }
 
+bool fw_fits(long long size, unsigned long long free_bytes)
+{
+	if (size <= 0)
+		return true;
+	return free_bytes >= FW_ROOM_MARGIN && (unsigned long long)size <= free_bytes - FW_ROOM_MARGIN;
+}
+
 long url_base_len(const char *url)
 {
 	const char *slash = strrchr(url, '/');

@@ -53,6 +53,14 @@ void shell_quote(Text &out, const char *text);
 // undefined overflow: the result is clamped to int.
 int text_to_int(const char *text);
 
+// Room the scratch filesystem must keep beside an announced firmware image:
+// its signature, the progress record and whatever else lives in the same RAM.
+constexpr unsigned long long FW_ROOM_MARGIN = 1024 * 1024;
+
+// Whether an image of the announced size fits into free_bytes with the margin
+// to spare. A size of 0 or below (empty, not a number) is not judged here.
+bool fw_fits(long long size, unsigned long long free_bytes);
+
 // Length of the base URL (up to and including the last "/"), or -1 when the
 // URL holds no "/".
 long url_base_len(const char *url);

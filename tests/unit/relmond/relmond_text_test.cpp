@@ -170,4 +170,25 @@ TEST(UrlBaseLen, UpToTheLastSlash)
 	EXPECT_EQ(url_base_len(""), -1);
 }
 
+TEST(FwFits, KeepsTheMarginSpareAndLeavesUnknownSizesToValidation)
+{
+	const unsigned long long M = FW_ROOM_MARGIN;
+	struct Case {
+		long long size;
+		unsigned long long free_bytes;
+		bool fits;
+	} cases[] = {
+	    {1000, M + 1000, true},
+	    {1001, M + 1000, false},
+	    {1, M, false},
+	    {1, M - 1, false},         // less than the margin itself
+	    {LLONG_MAX, LLONG_MAX, false},
+	    {0, 0, true},              // empty or 0: the validation fails such an image
+	    {-5, 0, true},
+	    {1, ULLONG_MAX, true},
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(fw_fits(c.size, c.free_bytes), c.fits) << c.size << " in " << c.free_bytes;
+}
+
 } // namespace
