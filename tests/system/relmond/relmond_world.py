@@ -5,6 +5,7 @@ would run (the upgrade command, reboot). Used by the system tests and the demo.
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -27,6 +28,10 @@ while True:
     except ChildProcessError:
         signal.sigtimedwait([signal.SIGCHLD], 1)
 """
+# usign is the real signify under the router's name; the calls are recorded.
+USIGN = ("#!/bin/sh\nprintf 'usign' >> /tmp/usign.calls\n"
+         "for a; do printf ' [%s]' \"$a\" >> /tmp/usign.calls; done\necho >> /tmp/usign.calls\n"
+         "exec {signify} \"$@\"\n")
 FAKE_UPGRADE = "#!/bin/sh\nprintf 'upgrade' >> /tmp/calls\nfor a; do printf ' [%s]' \"$a\" >> /tmp/calls; done\necho >> /tmp/calls\n"
 
 
@@ -69,6 +74,9 @@ class RelmondWorld:
         w.install("/usr/sbin/reboot", FAKE_REBOOT)
         w.write("/tmp/bin/reboot", FAKE_REBOOT, 0o755)
         w.write("/tmp/bin/fake-upgrade", FAKE_UPGRADE, 0o755)
+        # (the package signify-openbsd; missing, every signature fails to check)
+        self.signify = shutil.which("signify-openbsd") or "/usr/bin/signify-openbsd"
+        w.write("/tmp/bin/usign", USIGN.format(signify=shlex.quote(self.signify)), 0o755)
         found = w.run(["sh", "-c", "command -v reboot"], env=self.env).stdout.strip()
         if found != "/tmp/bin/reboot" or w.read("/usr/sbin/reboot") != FAKE_REBOOT:
             raise RuntimeError("could not put the reboot stand-in in place")
@@ -154,7 +162,7 @@ class RelmondWorld:
 
     def reset(self):
         """Fresh state, scratch directory, server files and call records."""
-        self.w.run(["sh", "-c", f"rm -rf /var/state/* /tmp/relmond /tmp/calls {self.SRV}/fw/* "
+        self.w.run(["sh", "-c", f"rm -rf /var/state/* /tmp/relmond /tmp/calls /tmp/usign.calls /tmp/keys {self.SRV}/fw/* "
                     f"{self.SRV}/.rate /tmp/work/*; : > /tmp/srv.log"], check=True)
 
     # -- the update server ----------------------------------------------------
@@ -201,3 +209,23 @@ class RelmondWorld:
 
     def calls(self):
         return self.w.read("/tmp/calls").splitlines() if self.w.exists("/tmp/calls") else []
+
+    def usign_calls(self):
+        return self.w.read("/tmp/usign.calls").splitlines() if self.w.exists("/tmp/usign.calls") else []
+
+    # -- signing ------------------------------------------------------------
+    def keypair(self, name):
+        """A key pair made by signify: (public, secret) key paths in the world."""
+        pub, sec = f"/tmp/keys/{name}.pub", f"/tmp/keys/{name}.sec"
+        self.w.run(["mkdir", "-p", "/tmp/keys"], check=True)
+        self.w.run(["rm", "-f", pub, sec], check=True)
+        self.w.run([self.signify, "-G", "-n", "-c", f"{name} key", "-p", pub, "-s", sec], check=True)
+        return pub, sec
+
+    def sign(self, data, secret):
+        """The signature file signify makes for data with a secret key."""
+        self.w.write("/tmp/keys/to-sign", data)
+        self.w.run(["rm", "-f", "/tmp/keys/to-sign.sig"], check=True)
+        self.w.run([self.signify, "-S", "-s", secret, "-m", "/tmp/keys/to-sign", "-x", "/tmp/keys/to-sign.sig"],
+                   check=True)
+        return self.w.read("/tmp/keys/to-sign.sig", binary=True)

@@ -78,6 +78,28 @@ class CommandLine(RelmondCase):
             self.assertEqual((r.code, r.out, r.err), (255, "", USAGE), args)
             self.assertTrue(rw.w.exists("/tmp/relmond"), args)
 
+    def test_words_a_command_does_not_take(self):
+        # Nothing runs: no reboot or upgrade, no kill, no loop, no download.
+        self.checked(fw=FW)
+        rw.w.write("/tmp/relmond/AB12_FW11.bin", FW)
+        rw.w.write("/tmp/relmond/otp", "777\n")
+        rw.config(enable=1, interval=1, retry_interval=1, info_url=rw.base + "info.txt", timeout=3,
+                  upgrade_fw_cmd="/tmp/bin/fake-upgrade -n")
+        state, requests = rw.state(), rw.requests()
+        for args in [("upgrade_fw", "--help"), ("stop", "now"), ("stop", "--x"), ("remote", "check", "x"),
+                     ("upgrade_fw", "x", "y"), ("start", "x"), ("local", "info", "ignored"), ("remote", "info", "x"),
+                     ("remote", "show_rel", "x"), ("remote", "json_check", "x"), ("remote", "pop_otp", "x"),
+                     ("remote", "get_fw", "start", "x"), ("remote", "get_fw", "stop", "x"),
+                     ("remote", "get_fw", "status", "x"), ("remote", "get_fw", "json_start", "x"),
+                     ("remote", "get_fw", "json_status", ""), ("remote", "info", "check")]:
+            with self.subTest(args=args):
+                r = rw.relmond(*args, timeout=30)
+                self.assertEqual((r.code, r.out, r.err), (255, "", USAGE))
+                self.assertEqual((rw.calls(), rw.requests(), rw.state()), ([], requests, state))
+                self.assertEqual(rw.w.read("/tmp/relmond/AB12_FW11.bin", binary=True), FW)
+                self.assertEqual(rw.w.read("/tmp/relmond/otp"), "777\n")
+                self.assertEqual(rw.sh("ps -e -o comm= | grep -c relmond").stdout.strip(), "0")
+
     def test_links_libtessel_and_libuci(self):
         out = subprocess.run(["readelf", "-d", build_path("relmond/relmond")], check=True,
                              capture_output=True, text=True).stdout
@@ -86,7 +108,7 @@ class CommandLine(RelmondCase):
 
     def test_local_info(self):
         rw.installed("0.9.0\n 1.0.0-r5 \t\n")
-        r = rw.relmond("local", "info", "ignored")
+        r = rw.relmond("local", "info")
         self.assertEqual((r.code, r.err), (0, ""))
         self.assertEqual(r.out, "Model Number: AB-12\nFW Filename: AB12_FW10B3.bin\nFW Version: 1.0.0-r5\n"
                                 "FW Version Build: 1.0b3\nFW Date: 2024-01-01\n")
@@ -455,6 +477,159 @@ class Cycle(RelmondCase):
         rw.set_state("fw_filename", "")
         rw.relmond("upgrade_fw")
         self.assertEqual(rw.calls()[2:], ["reboot", "reboot"])
+
+
+MIB = 1024 * 1024
+
+
+class Room(RelmondCase):
+    def small_scratch(self):
+        """A 2 MiB filesystem for the scratch directory, in relmond's own
+        mount namespace (1 MiB of it stays spare)."""
+        rw.run(["mkdir", "-p", "/tmp/relmond"], check=True)
+        rw.run(["mount", "-t", "tmpfs", "-o", "size=2m", "lab-relmond", "/tmp/relmond"], check=True)
+        self.addCleanup(rw.run, ["umount", "/tmp/relmond"], check=True)
+        self.assertRegex(rw.run(["df", "-k", "/tmp/relmond"]).stdout, r"\nlab-relmond +2048 .*/tmp/relmond\n")
+
+    def test_image_larger_than_the_free_space_is_refused_before_wget(self):
+        self.small_scratch()
+        for size, refused, validation in [
+                (str(3 * MIB), True, None), (str(MIB + MIB // 2), True, None),
+                ("99999999999999999999999", True, None),
+                (str(len(FW)), False, "OK"), ("", False, "SIZE_ERROR"), ("0", False, "SIZE_ERROR")]:
+            with self.subTest(size=size):
+                rw.run(["sh", "-c", "rm -rf /tmp/relmond/* /var/state/*; : > /tmp/srv.log"], check=True)
+                self.checked(fw=FW, size=size)
+                r = rw.relmond("remote", "get_fw", "start")
+                if refused:
+                    self.assertEqual((r.code, r.out), (255, ""))
+                    m = re.fullmatch(rf"get_fw_start: get fw failed!, no room for {size} bytes in /tmp/relmond/ "
+                                     r"\((\d+) bytes free, 1048576 kept spare\)\n", r.err)
+                    self.assertTrue(m, r.err)
+                    self.assertLessEqual(int(m.group(1)), 2 * MIB)
+                    self.assertNotIn("get_fw_pid", rw.state())
+                    self.assertNotIn("/fw/AB12_FW11.bin", rw.requests())
+                    self.assertFalse(rw.wget_running(rw.base + "AB12_FW11.bin"))
+                    self.assertEqual(rw.run(["ls", "/tmp/relmond"]).stdout.split(), ["info.txt", "release.txt"])
+                else:
+                    self.assertEqual((r.code, r.err), (0, ""))
+                    wait_for(lambda: "terminated" in rw.relmond("remote", "get_fw", "status").out, 20, "download")
+                    self.assertIn(f"FW Validation: {validation}\n", rw.relmond("remote", "get_fw", "status").out)
+
+    def test_old_image_counts_as_free(self):
+        # The download overwrites an earlier copy of the same image.
+        self.small_scratch()
+        big = FW * 3  # 900 KiB: fits once with the margin, not twice
+        self.checked(fw=big)
+        self.assertEqual(rw.relmond("remote", "get_fw", "start").code, 0)
+        wait_for(lambda: "FW Validation: OK" in rw.relmond("remote", "get_fw", "status").out, 20, "download")
+        r = rw.relmond("remote", "get_fw", "start")
+        self.assertEqual((r.code, r.err), (0, ""))
+        wait_for(lambda: "FW Validation: OK" in rw.relmond("remote", "get_fw", "status").out, 20, "download")
+        self.assertEqual(rw.requests().count("/fw/AB12_FW11.bin"), 2)
+
+
+class Signed(RelmondCase):
+    FW2 = FW[:-1] + b"!"
+
+    def setUp(self):
+        super().setUp()
+        self.assertTrue(os.access(rw.signify, os.X_OK), "signify-openbsd is not installed")
+        self.pub, self.sec = rw.keypair("a")
+        self.signed(self.pub)
+
+    def signed(self, pub):
+        rw.config(info_url=rw.base + "info.txt", timeout=3, upgrade_fw_cmd="/tmp/bin/fake-upgrade -n", pubkey=pub)
+
+    def download(self):
+        self.assertEqual(rw.relmond("remote", "get_fw", "start").code, 0)
+        wait_for(lambda: "terminated" in rw.relmond("remote", "get_fw", "status").out, 20, "the download")
+        r = rw.relmond("remote", "get_fw", "status")
+        return re.search(r"FW Validation: (\w+)\n", r.out).group(1)
+
+    def test_signed_image_validates_and_upgrades(self):
+        self.checked(fw=FW)
+        rw.serve("AB12_FW11.bin.sig", rw.sign(FW, self.sec))
+        rw.w.write("/tmp/relmond/AB12_FW11.bin.sig", "an old signature\n")
+        self.assertEqual(self.download(), "OK")
+        self.assertEqual(rw.requests()[-2:], ["/fw/AB12_FW11.bin", "/fw/AB12_FW11.bin.sig"])
+        self.assertEqual(rw.w.read("/tmp/relmond/AB12_FW11.bin.sig", binary=True), rw.sign(FW, self.sec))
+        self.assertIn("Progress: 100%\n", rw.relmond("remote", "get_fw", "status").out)
+        self.assertEqual(rw.relmond("remote", "get_fw", "json_status").out,
+                         '{"status":"terminated","progress":"100","validation":"OK"}')
+        r = rw.relmond("upgrade_fw")
+        self.assertEqual((r.code, r.out, r.err), (0, "", ""))
+        self.assertEqual(rw.calls(), ["upgrade [-n] [/tmp/relmond/AB12_FW11.bin]"])
+        self.assertEqual(rw.usign_calls()[-1], "usign [-V] [-q] [-m] [/tmp/relmond/AB12_FW11.bin] "
+                         "[-x] [/tmp/relmond/AB12_FW11.bin.sig] [-p] [/tmp/keys/a.pub]")
+        rw.relmond("remote", "get_fw", "stop")
+        self.assertFalse(rw.w.exists("/tmp/relmond/AB12_FW11.bin"))
+        self.assertFalse(rw.w.exists("/tmp/relmond/AB12_FW11.bin.sig"))
+
+    def test_untrusted_images_give_sign_error(self):
+        _, other = rw.keypair("b")
+        cases = [
+            # what the server has: image, its signature (None: none), key setting
+            ("wrong signature", FW, lambda: rw.sign(self.FW2, self.sec), None),
+            ("another key", FW, lambda: rw.sign(FW, other), None),
+            ("no .sig", FW, lambda: None, None),
+            ("not a signature", FW, lambda: b"untrusted comment: x\nnot base64\n", None),
+            ("changed after signing", self.FW2, lambda: rw.sign(FW, self.sec), None),
+            ("no key file", FW, lambda: rw.sign(FW, self.sec), "/tmp/keys/missing.pub"),
+        ]
+        for what, image, sig, pub in cases:
+            with self.subTest(what):
+                rw.reset()
+                self.pub, self.sec = rw.keypair("a")
+                _, other = rw.keypair("b")
+                self.signed(pub or self.pub)
+                self.checked(fw=image)
+                data = sig()
+                if data is not None:
+                    rw.serve("AB12_FW11.bin.sig", data)
+                self.assertEqual(self.download(), "SIGN_ERROR")
+                self.assertEqual(rw.relmond("remote", "get_fw", "json_status").out,
+                                 '{"status":"terminated","progress":"100","validation":"SIGN_ERROR"}')
+                self.assertEqual(rw.relmond("upgrade_fw").code, 0)
+                self.assertEqual(rw.calls(), ["reboot"])
+                # a wrong MD5 still says so first
+                rw.set_state("fw_md5", "0" * 32)
+                self.assertIn("FW Validation: MD5_ERROR\n", rw.relmond("remote", "get_fw", "status").out)
+
+    def test_without_a_key_nothing_is_fetched_or_checked(self):
+        for pub in [None, ""]:
+            with self.subTest(pub=pub):
+                rw.reset()
+                self.signed(pub)
+                self.checked(fw=FW)
+                rw.serve("AB12_FW11.bin.sig", b"garbage\n")
+                rw.w.write("/tmp/relmond/AB12_FW11.bin.sig", "kept\n")
+                self.assertEqual(self.download(), "OK")
+                rw.relmond("upgrade_fw")
+                self.assertEqual(rw.calls(), ["upgrade [-n] [/tmp/relmond/AB12_FW11.bin]"])
+                rw.relmond("remote", "get_fw", "stop")
+                self.assertNotIn("/fw/AB12_FW11.bin.sig", rw.requests())
+                self.assertEqual(rw.usign_calls(), [])
+                self.assertEqual(rw.w.read("/tmp/relmond/AB12_FW11.bin.sig"), "kept\n")
+
+    def test_shell_texts_in_key_path_and_names_stay_text(self):
+        key_dir = "/tmp/keys/k;touch pwned;$(touch pwned)`touch pwned`'x"
+        rw.w.run(["mkdir", "-p", key_dir], check=True)
+        for name in ["x;touch pwned;.bin", "$(touch pwned).bin", "it's';touch pwned;'.bin", "`touch pwned`"]:
+            with self.subTest(name=name):
+                pub, sec = f"{key_dir}/'$(touch pwned)'.pub", f"{key_dir}/'$(touch pwned)'.sec"
+                rw.w.run(["rm", "-f", pub, sec, "/tmp/calls"], check=True)
+                rw.w.run([rw.signify, "-G", "-n", "-p", pub, "-s", sec], check=True)
+                self.signed(pub)
+                self.checked(fw=FW, fw_name=name)
+                rw.serve(name + ".sig", rw.sign(FW, sec))
+                self.assertEqual(self.download(), "OK")
+                rw.relmond("upgrade_fw")
+                self.assertEqual(rw.calls(), [f"upgrade [-n] [/tmp/relmond/{name}]"])
+                self.assertIn(f"[-x] [/tmp/relmond/{name}.sig] [-p] [{pub}]", rw.usign_calls()[-1])
+                rw.relmond("remote", "get_fw", "stop")
+                self.assertFalse(rw.w.exists(f"/tmp/relmond/{name}.sig"))
+                self.nothing_outside()
 
 
 def main():
