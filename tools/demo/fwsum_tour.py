@@ -56,7 +56,7 @@ def step_fwsum(t):
     image = sample_image()
     expected = "0x%08X" % checksum(image)
     w.write(IMAGE, image)
-    w.install("/usr/bin/chklst.sh", source=source_path("packaging/openwrt/files/chklst.sh"))
+    w.install("/usr/bin/chklst.sh", source=source_path("packaging/openwrt/apctl/files/chklst.sh"))
     w.remove(LOG_FILE)
     reader = w.spawn([sys.executable, "-c", LOG_READER, LOG_SOCKET, LOG_FILE], stdout=-1, text=True)
     if reader.stdout.readline().strip() != "ready":
