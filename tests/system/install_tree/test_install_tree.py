@@ -35,7 +35,9 @@ NOT_AS_DEPENDS = {"ubusd": "part of the base system", "ip-full": "ip-tiny does `
 # NEEDED entries of the platform's libraries and the packages that bring them.
 LIB_PACKAGE = {"libubox.so": "libubox", "libubus.so": "libubus", "libblobmsg_json.so": "libblobmsg-json",
                "libjson-c.so": "libjson-c", "libuci.so": "libuci", "libtessel.so": "libtessel"}
-LIBC = re.compile(r"^(libc|libm|libdl|libpthread|librt|ld-.*)\.so")
+# The C library, and the toolchain's runtimes (footprint_needed keeps the C++ ones out of a normal
+# build; the sanitizer build adds its own).
+LIBC = re.compile(r"^(libc|libm|libdl|libpthread|librt|ld-.*|libasan|libubsan|libstdc\+\+|libgcc_s)\.so")
 # Where the sources of the packages that register ubus objects are.
 REGISTERS_FROM = {"acd": "acd", "rpcd-mod-tallier": "tallier"}
 SPDX_OR_REF = re.compile(r"^(LicenseRef-[A-Za-z0-9.-]+|GPL-2\.0-only|GPL-2\.0-or-later|MIT|ISC|"
