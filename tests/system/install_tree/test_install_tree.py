@@ -29,7 +29,7 @@ OUR_PACKAGES = {"acd", "relmond", "libtessel", "rpcd-mod-tallier", "libbulk", "c
 FEED_EXTRA = {"tftp-hpa"}
 # Packages of the OpenWrt core and packages feed that a package here may depend on.
 KNOWN = {"libubox", "libubus", "libblobmsg-json", "libjson-c", "libuci", "rpcd", "openssl-util",
-         "wget-ssl", "script-utils", "coreutils-nohup", "ip-tiny", "ip-full"}
+         "wget-ssl", "script-utils", "coreutils-nohup", "ip-tiny", "ip-full", "usign"}
 # Known, but a dependency on them is redundant (base system) or heavier than needed.
 NOT_AS_DEPENDS = {"ubusd": "part of the base system", "ip-full": "ip-tiny does `ip route`/`ip addr`"}
 # NEEDED entries of the platform's libraries and the packages that bring them.
