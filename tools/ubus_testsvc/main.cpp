@@ -126,6 +126,20 @@ int svc_die(struct ubus_context *, struct ubus_object *, struct ubus_request_dat
 	_exit(3);
 }
 
+// notify: the arguments go to the object's subscribers as a "note"
+int svc_notify(struct ubus_context *ctx, struct ubus_object *obj, struct ubus_request_data *, const char *,
+	       struct blob_attr *msg)
+{
+	return ubus_notify(ctx, obj, "note", msg, 1000);
+}
+
+// says on stdout when the object gains its first subscriber or loses its last
+void svc_subscribed(struct ubus_context *, struct ubus_object *obj)
+{
+	printf("subscribers %d\n", obj->has_subscribers ? 1 : 0);
+	fflush(stdout);
+}
+
 const struct ubus_method svc_methods[] = {
 	UBUS_METHOD("echo", svc_echo, echo_policy),
 	UBUS_METHOD("later", svc_later, later_policy),
@@ -135,6 +149,7 @@ const struct ubus_method svc_methods[] = {
 	UBUS_METHOD_NOARG("empty", svc_empty),
 	UBUS_METHOD_NOARG("twice", svc_twice),
 	UBUS_METHOD_NOARG("die", svc_die),
+	UBUS_METHOD_NOARG("notify", svc_notify),
 };
 
 struct ubus_object_type svc_type = UBUS_OBJECT_TYPE("test-svc", svc_methods);
@@ -165,6 +180,7 @@ int main(int argc, char **argv)
 	obj.type = &svc_type;
 	obj.methods = svc_methods;
 	obj.n_methods = ARRAY_SIZE(svc_methods);
+	obj.subscribe_cb = svc_subscribed;
 
 	uloop_init();
 	struct ubus_context *ctx = ubus_connect(sock);

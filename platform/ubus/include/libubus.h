@@ -31,6 +31,9 @@ struct ubus_request;
 struct ubus_request_data;
 struct ubus_object_data;
 struct ubus_rx;
+struct ubus_event_handler;
+struct ubus_subscriber;
+struct ubus_notify_request;
 
 typedef void (*ubus_lookup_handler_t)(struct ubus_context *ctx, struct ubus_object_data *obj,
 				      void *priv);
@@ -41,6 +44,18 @@ typedef void (*ubus_state_handler_t)(struct ubus_context *ctx, struct ubus_objec
 typedef void (*ubus_data_handler_t)(struct ubus_request *req, int type, struct blob_attr *msg);
 typedef void (*ubus_complete_handler_t)(struct ubus_request *req, int ret);
 typedef void (*ubus_connect_handler_t)(struct ubus_context *ctx);
+typedef void (*ubus_event_handler_t)(struct ubus_context *ctx, struct ubus_event_handler *ev,
+				     const char *type, struct blob_attr *msg);
+typedef void (*ubus_remove_handler_t)(struct ubus_context *ctx, struct ubus_subscriber *obj,
+				      uint32_t id);
+typedef bool (*ubus_new_object_handler_t)(struct ubus_context *ctx, struct ubus_subscriber *sub,
+					  const char *path);
+typedef void (*ubus_notify_complete_handler_t)(struct ubus_notify_request *req, int idx, int ret);
+typedef void (*ubus_notify_data_handler_t)(struct ubus_notify_request *req, int type,
+					   struct blob_attr *msg);
+
+/* most subscribers one notification waits for */
+#define UBUS_MAX_NOTIFY_PEERS	16
 
 /* method tag bits */
 #define UBUS_TAG_STATUS		(1ul << 0)
@@ -120,6 +135,23 @@ struct ubus_object {
 	int n_methods;
 };
 
+/* an anonymous object that receives the events matching its patterns */
+struct ubus_event_handler {
+	struct ubus_object obj;
+
+	ubus_event_handler_t cb;
+};
+
+/* an anonymous object that receives the notifications of the objects it watches */
+struct ubus_subscriber {
+	struct list_head list;
+	struct ubus_object obj;
+
+	ubus_handler_t cb;
+	ubus_remove_handler_t remove_cb;
+	ubus_new_object_handler_t new_obj_cb;
+};
+
 struct ubus_object_data {
 	uint32_t id;
 	uint32_t type_id;
@@ -165,6 +197,17 @@ struct ubus_request {
 
 	struct ubus_context *ctx;
 	void *priv;
+};
+
+struct ubus_notify_request {
+	struct ubus_request req;
+
+	ubus_notify_complete_handler_t status_cb;
+	ubus_notify_complete_handler_t complete_cb;
+	ubus_notify_data_handler_t data_cb;
+
+	uint32_t pending;
+	uint32_t id[UBUS_MAX_NOTIFY_PEERS + 1];
 };
 
 struct ubus_context {
@@ -236,6 +279,32 @@ static inline void ubus_defer_request(struct ubus_context *ctx, struct ubus_requ
 
 void ubus_complete_deferred_request(struct ubus_context *ctx, struct ubus_request_data *req,
 				    int ret);
+
+/* events: sent through the daemon's event object to every matching listener */
+int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *data);
+/* pattern: an event id, or a prefix ending in '*'; "" and "*" match every event */
+int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_handler *ev,
+				const char *pattern);
+
+static inline int ubus_unregister_event_handler(struct ubus_context *ctx,
+						struct ubus_event_handler *ev)
+{
+	return ubus_remove_object(ctx, &ev->obj);
+}
+
+/* subscriptions: an object's notifications go to its subscribers */
+int ubus_register_subscriber(struct ubus_context *ctx, struct ubus_subscriber *obj);
+
+static inline int ubus_unregister_subscriber(struct ubus_context *ctx, struct ubus_subscriber *obj)
+{
+	return ubus_remove_object(ctx, &obj->obj);
+}
+
+int ubus_subscribe(struct ubus_context *ctx, struct ubus_subscriber *obj, uint32_t id);
+int ubus_unsubscribe(struct ubus_context *ctx, struct ubus_subscriber *obj, uint32_t id);
+/* timeout in ms; below 0: no answer is expected */
+int ubus_notify(struct ubus_context *ctx, struct ubus_object *obj, const char *type,
+		struct blob_attr *msg, int timeout);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -27,7 +28,8 @@ public:
 
 	// A new connection: returns its client id and queues the HELLO.
 	uint32_t connect(std::string user, std::string group);
-	// The connection is gone: its objects go, callers waiting on them are answered.
+	// The connection is gone: its objects go. Callers waiting on them are not
+	// answered: like the platform's daemon, the bus leaves them to time out.
 	void disconnect(uint32_t client);
 	// One complete frame from a client. False: the frame is malformed and the
 	// client should be dropped.
@@ -38,9 +40,8 @@ public:
 
 	size_t object_count() const { return objects_.size(); }
 	size_t inflight_count() const { return inflight_.size(); }
-
-	// status sent to a caller whose call can no longer be answered
-	static constexpr int kOwnerGoneStatus = UBUS_STATUS_NO_DATA;
+	size_t pattern_count() const { return patterns_.size(); }
+	size_t subscription_count() const { return subs_.size(); }
 
 private:
 	struct Client {
@@ -73,12 +74,25 @@ private:
 	void cmd_remove_object(Client &c, const ubus_wire::Message &m);
 	void cmd_invoke(Client &c, const ubus_wire::Message &m);
 	void owner_reply(Client &c, const ubus_wire::Message &m, const uint8_t *raw);
+	void cmd_subscribe(Client &c, const ubus_wire::Message &m);
+	void cmd_notify(Client &c, const ubus_wire::Message &m);
+
+	// the event object (id 1): "register" and "send"
+	void event_invoke(Client &c, const ubus_wire::Message &m);
+	int event_register(Client &c, const uint8_t *data);
+	int event_send(const uint8_t *data);
+	// forwards an event to every listener object with a matching pattern;
+	// data: the members of the event's table
+	void emit_event(std::string_view id, const uint8_t *data, size_t len);
+	void emit_object_event(const char *id, const Object &o);
+	// tells the owner of target whether it has subscribers
+	void notify_active(uint32_t target, bool active);
 
 	void send_lookup_entry(uint32_t client, const ubus_wire::Header &req, const Object &o);
 	// drops an object; returns true when its type went with it
 	bool remove_object(uint32_t id);
-	// answers every forwarded call that matches, with kOwnerGoneStatus
-	void fail_calls(uint32_t owner, uint32_t object);
+	// forgets the forwarded calls that match; their callers time out
+	void forget_calls(uint32_t owner, uint32_t object);
 
 	RandomFn rnd_;
 	void *rnd_ctx_;
@@ -87,6 +101,12 @@ private:
 	std::map<std::string, uint32_t> paths_; // byte order of paths
 	std::map<uint32_t, Type> types_;
 	std::map<CallKey, uint32_t> inflight_;
+	// event patterns: listener object -> text before a trailing '*' and
+	// whether it was there
+	std::multimap<uint32_t, std::pair<std::string, bool>> patterns_;
+	// subscriptions: (target, subscriber object)
+	std::set<std::pair<uint32_t, uint32_t>> subs_;
+	uint16_t event_seq_ = 0;
 	std::set<uint32_t> client_ids_, object_ids_, type_ids_;
 	std::vector<Outgoing> out_;
 };

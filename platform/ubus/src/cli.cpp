@@ -1,4 +1,4 @@
-// ubus: the bus command line (list, call).
+// ubus: the bus command line (list, call, listen, send, wait_for, subscribe).
 #include "cli.hpp"
 
 #include <csignal>
@@ -24,6 +24,7 @@ constexpr int kConnectExit = 255;
 struct Options {
 	const char *socket = nullptr;
 	int timeout_s = 30;
+	bool timeout_given = false; // listen and subscribe run until the end otherwise
 	bool simple = false;
 	bool verbose = false;
 };
@@ -41,6 +42,10 @@ void cli_usage(const char *prog)
 		"Commands:\n"
 		"  list [<path>]                    objects on the bus (<path> may end in '*')\n"
 		"  call <path> <method> [<json>]    call a method, arguments as a JSON object\n"
+		"  listen [<pattern>...]            print events (<pattern> may end in '*')\n"
+		"  send <type> [<json>]             send an event\n"
+		"  wait_for <path> [<path>...]      wait until every object is registered\n"
+		"  subscribe <path> [<path>...]     print the notifications of objects\n"
 		"\n",
 		prog);
 }
@@ -154,6 +159,164 @@ int cli_call(struct ubus_context *ctx, const Options &o, int argc, char **argv, 
 	return (256 - s) & 0xff;
 }
 
+int cli_fail(const Options &o, int s)
+{
+	if (s && !o.simple)
+		fprintf(stderr, "Command failed: %s\n", ubus_strerror(s));
+	return s;
+}
+
+// One event or notification per line, as soon as it comes.
+void cli_print_event(const char *type, struct blob_attr *msg)
+{
+	char *s = blobmsg_format_json(msg, true);
+	printf("{ \"%s\": %s }\n", type, s ? s : "{}");
+	fflush(stdout);
+	free(s);
+}
+
+void cli_event_cb(struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg)
+{
+	cli_print_event(type, msg);
+}
+
+struct uloop_timeout cli_timer;
+bool cli_timed_out;
+
+void cli_timer_cb(struct uloop_timeout *)
+{
+	cli_timed_out = true;
+	uloop_end();
+}
+
+// Runs the loop until it is ended, or for the -t time when one applies.
+void cli_run(struct ubus_context *ctx, int timeout_s)
+{
+	ubus_add_uloop(ctx);
+	cli_timed_out = false;
+	cli_timer.cb = cli_timer_cb;
+	if (timeout_s >= 0)
+		uloop_timeout_set(&cli_timer, timeout_s * 1000);
+	uloop_run();
+	uloop_timeout_cancel(&cli_timer);
+}
+
+int cli_listen(struct ubus_context *ctx, const Options &o, int argc, char **argv)
+{
+	static struct ubus_event_handler ev;
+	memset(&ev, 0, sizeof ev);
+	ev.cb = cli_event_cb;
+	int ret = 0;
+	for (int i = 0; i < argc && !ret; i++)
+		ret = ubus_register_event_handler(ctx, &ev, argv[i]);
+	if (!argc)
+		ret = ubus_register_event_handler(ctx, &ev, "*");
+	if (ret)
+		return cli_fail(o, ret);
+	cli_run(ctx, o.timeout_given ? o.timeout_s : -1);
+	return 0;
+}
+
+int cli_send(struct ubus_context *ctx, const Options &o, int argc, char **argv)
+{
+	struct blob_buf b;
+	memset(&b, 0, sizeof b);
+	blob_buf_init(&b, 0);
+	int ret = UBUS_STATUS_OK;
+	if (argc > 1 && !blobmsg_add_json_from_string(&b, argv[1]))
+		ret = UBUS_STATUS_PARSE_ERROR;
+	else
+		ret = ubus_send_event(ctx, argv[0], b.head);
+	blob_buf_free(&b);
+	return cli_fail(o, ret);
+}
+
+struct cli_wait {
+	struct ubus_event_handler ev;
+	char **paths;
+	int n;
+	int missing;
+	bool *seen;
+};
+
+cli_wait cli_waiting;
+
+void cli_wait_mark(const char *path)
+{
+	for (int i = 0; i < cli_waiting.n; i++)
+		if (!cli_waiting.seen[i] && !strcmp(cli_waiting.paths[i], path)) {
+			cli_waiting.seen[i] = true;
+			cli_waiting.missing--;
+		}
+	if (!cli_waiting.missing)
+		uloop_end();
+}
+
+void cli_wait_event_cb(struct ubus_context *, struct ubus_event_handler *, const char *, struct blob_attr *msg)
+{
+	static const struct blobmsg_policy path_policy = {"path", BLOBMSG_TYPE_STRING};
+	struct blob_attr *path = nullptr;
+	blobmsg_parse(&path_policy, 1, &path, blob_data(msg), blob_len(msg));
+	if (path)
+		cli_wait_mark(blobmsg_get_string(path));
+}
+
+void cli_wait_lookup_cb(struct ubus_context *, struct ubus_object_data *obj, void *)
+{
+	cli_wait_mark(obj->path);
+}
+
+int cli_wait_for(struct ubus_context *ctx, const Options &o, int argc, char **argv)
+{
+	bool seen[argc];
+	memset(seen, 0, sizeof seen);
+	cli_waiting.paths = argv;
+	cli_waiting.n = argc;
+	cli_waiting.missing = argc;
+	cli_waiting.seen = seen;
+	cli_waiting.ev.cb = cli_wait_event_cb;
+	// listen first, so an object that comes during the lookups is not missed
+	int ret = ubus_register_event_handler(ctx, &cli_waiting.ev, "ubus.object.add");
+	if (ret)
+		return cli_fail(o, ret);
+	for (int i = 0; i < argc; i++)
+		ubus_lookup(ctx, argv[i], cli_wait_lookup_cb, nullptr);
+	if (cli_waiting.missing)
+		cli_run(ctx, o.timeout_s);
+	return cli_fail(o, cli_waiting.missing ? UBUS_STATUS_TIMEOUT : UBUS_STATUS_OK);
+}
+
+int cli_notify_cb(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *method,
+		  struct blob_attr *msg)
+{
+	cli_print_event(method, msg);
+	return UBUS_STATUS_OK;
+}
+
+void cli_remove_cb(struct ubus_context *, struct ubus_subscriber *, uint32_t)
+{
+	// a watched object went away; the others may still notify
+}
+
+int cli_subscribe(struct ubus_context *ctx, const Options &o, int argc, char **argv)
+{
+	static struct ubus_subscriber sub;
+	memset(&sub, 0, sizeof sub);
+	sub.cb = cli_notify_cb;
+	sub.remove_cb = cli_remove_cb;
+	int ret = ubus_register_subscriber(ctx, &sub);
+	for (int i = 0; i < argc && !ret; i++) {
+		uint32_t id = 0;
+		ret = ubus_lookup_id(ctx, argv[i], &id);
+		if (!ret)
+			ret = ubus_subscribe(ctx, &sub, id);
+	}
+	if (ret)
+		return cli_fail(o, ret);
+	cli_run(ctx, o.timeout_given ? o.timeout_s : -1);
+	return 0;
+}
+
 } // namespace
 
 int ubus_cli_main(int argc, char **argv)
@@ -170,6 +333,7 @@ int ubus_cli_main(int argc, char **argv)
 			o.timeout_s = atoi(optarg);
 			if (o.timeout_s < 0)
 				o.timeout_s = 0;
+			o.timeout_given = true;
 			break;
 		case 'S':
 			o.simple = true;
@@ -189,9 +353,19 @@ int ubus_cli_main(int argc, char **argv)
 		return kUsageExit;
 	}
 	const char *cmd = argv[0];
-	bool list = !strcmp(cmd, "list"), call = !strcmp(cmd, "call");
 	int nargs = argc - 1;
-	if (!(list && nargs <= 1) && !(call && nargs >= 2 && nargs <= 3)) {
+	struct {
+		const char *name;
+		int min, max;
+	} const commands[] = {
+		{"list", 0, 1}, {"call", 2, 3}, {"listen", 0, argc}, {"send", 1, 2},
+		{"wait_for", 1, argc}, {"subscribe", 1, argc},
+	};
+	int which = -1;
+	for (int i = 0; i < int(ARRAY_SIZE(commands)); i++)
+		if (!strcmp(cmd, commands[i].name) && nargs >= commands[i].min && nargs <= commands[i].max)
+			which = i;
+	if (which < 0) {
 		cli_usage(prog);
 		return kUsageExit;
 	}
@@ -206,7 +380,27 @@ int ubus_cli_main(int argc, char **argv)
 	signal(SIGINT, SIG_DFL);
 	signal(SIGTERM, SIG_DFL);
 
-	int ret = list ? cli_list(ctx, o, nargs, argv + 1) : cli_call(ctx, o, nargs, argv + 1, prog);
+	int ret;
+	switch (which) {
+	case 0:
+		ret = cli_list(ctx, o, nargs, argv + 1);
+		break;
+	case 1:
+		ret = cli_call(ctx, o, nargs, argv + 1, prog);
+		break;
+	case 2:
+		ret = cli_listen(ctx, o, nargs, argv + 1);
+		break;
+	case 3:
+		ret = cli_send(ctx, o, nargs, argv + 1);
+		break;
+	case 4:
+		ret = cli_wait_for(ctx, o, nargs, argv + 1);
+		break;
+	default:
+		ret = cli_subscribe(ctx, o, nargs, argv + 1);
+		break;
+	}
 	ubus_free(ctx);
 	return ret;
 }

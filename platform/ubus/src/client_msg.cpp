@@ -83,6 +83,55 @@ Bytes msg_invoke(uint16_t seq, uint32_t obj, const char *method, const struct bl
 	return w.take();
 }
 
+Bytes msg_send_event(uint16_t seq, const char *id, const struct blob_attr *msg)
+{
+	Writer w(UBUS_MSG_INVOKE, seq, UBUS_SYSTEM_OBJECT_EVENT);
+	w.put_u32(UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_EVENT);
+	w.put_string(UBUS_ATTR_METHOD, "send");
+	size_t d = w.nest_start(UBUS_ATTR_DATA);
+	w.put_blobmsg_string("id", id ? id : "");
+	size_t t = w.table_start("data");
+	if (msg) {
+		auto *a = reinterpret_cast<const uint8_t *>(msg);
+		w.put_bytes(attr_payload(a), attr_payload_len(a));
+	}
+	w.nest_end(t);
+	w.nest_end(d);
+	return w.take();
+}
+
+Bytes msg_register_event(uint16_t seq, uint32_t obj, const char *pattern)
+{
+	Writer w(UBUS_MSG_INVOKE, seq, UBUS_SYSTEM_OBJECT_EVENT);
+	w.put_u32(UBUS_ATTR_OBJID, UBUS_SYSTEM_OBJECT_EVENT);
+	w.put_string(UBUS_ATTR_METHOD, "register");
+	size_t d = w.nest_start(UBUS_ATTR_DATA);
+	w.put_blobmsg_u32("object", obj);
+	if (pattern)
+		w.put_blobmsg_string("pattern", pattern);
+	w.nest_end(d);
+	return w.take();
+}
+
+Bytes msg_subscribe(uint8_t type, uint16_t seq, uint32_t subscriber, uint32_t target)
+{
+	Writer w(type, seq, 0);
+	w.put_u32(UBUS_ATTR_OBJID, subscriber);
+	w.put_u32(UBUS_ATTR_TARGET, target);
+	return w.take();
+}
+
+Bytes msg_notify(uint16_t seq, uint32_t obj, const char *type, const struct blob_attr *msg, bool no_reply)
+{
+	Writer w(UBUS_MSG_NOTIFY, seq, obj);
+	w.put_u32(UBUS_ATTR_OBJID, obj);
+	w.put_string(UBUS_ATTR_METHOD, type ? type : "");
+	msg_put_data(w, msg);
+	if (no_reply)
+		w.put_u8(UBUS_ATTR_NO_REPLY, 1);
+	return w.take();
+}
+
 Bytes msg_reply(const struct ubus_request_data *req, const struct blob_attr *msg)
 {
 	Writer w(UBUS_MSG_DATA, req->seq, req->peer);

@@ -251,6 +251,60 @@ void ubus_process_invoke(struct ubus_context *ctx, const Message &m)
 	ubus_send_bytes(ctx, ubus_client::msg_status(req.seq, req.peer, req.object, ret));
 }
 
+struct ubus_object *ubus_local_object(struct ubus_context *ctx, const Message &m)
+{
+	const uint8_t *oa = m.get(UBUS_ATTR_OBJID);
+	if (!oa)
+		return nullptr;
+	uint32_t key = attr_u32(oa);
+	struct avl_node *node = avl_find(&ctx->objects, &key);
+	return node ? container_of(node, struct ubus_object, avl) : nullptr;
+}
+
+int ubus_subscriber_dispatch(struct ubus_context *ctx, struct ubus_object *obj, struct ubus_request_data *req,
+			     const char *method, struct blob_attr *msg)
+{
+	struct ubus_subscriber *s = container_of(obj, struct ubus_subscriber, obj);
+	return s->cb ? s->cb(ctx, obj, req, method, msg) : UBUS_STATUS_OK;
+}
+
+int ubus_event_dispatch(struct ubus_context *ctx, struct ubus_object *obj, struct ubus_request_data *,
+			const char *method, struct blob_attr *msg)
+{
+	struct ubus_event_handler *ev = container_of(obj, struct ubus_event_handler, obj);
+	if (ev->cb)
+		ev->cb(ctx, ev, method, msg);
+	return UBUS_STATUS_OK;
+}
+
+// One method without a name: it takes every notification or event.
+const struct ubus_method ubus_subscriber_method = {nullptr, ubus_subscriber_dispatch, 0, 0, nullptr, 0};
+const struct ubus_method ubus_event_method = {nullptr, ubus_event_dispatch, 0, 0, nullptr, 0};
+
+// The daemon tells an object whether it has subscribers now.
+void ubus_process_notify(struct ubus_context *ctx, const Message &m)
+{
+	struct ubus_object *obj = ubus_local_object(ctx, m);
+	const uint8_t *act = m.get(UBUS_ATTR_ACTIVE);
+	if (!obj || !act)
+		return;
+	obj->has_subscribers = attr_u8(act) != 0;
+	if (obj->subscribe_cb)
+		obj->subscribe_cb(ctx, obj);
+}
+
+// The daemon ends a subscription because its target went away.
+void ubus_process_unsubscribe(struct ubus_context *ctx, const Message &m)
+{
+	struct ubus_object *obj = ubus_local_object(ctx, m);
+	const uint8_t *ta = m.get(UBUS_ATTR_TARGET);
+	if (!obj || !ta || obj->methods != &ubus_subscriber_method)
+		return;
+	struct ubus_subscriber *s = container_of(obj, struct ubus_subscriber, obj);
+	if (s->remove_cb)
+		s->remove_cb(ctx, s, attr_u32(ta));
+}
+
 void ubus_dispatch(struct ubus_context *ctx, Bytes &bytes)
 {
 	Message m;
@@ -282,6 +336,12 @@ void ubus_dispatch(struct ubus_context *ctx, Bytes &bytes)
 			return;
 		}
 		ubus_process_invoke(ctx, m);
+		break;
+	case UBUS_MSG_NOTIFY:
+		ubus_process_notify(ctx, m);
+		break;
+	case UBUS_MSG_UNSUBSCRIBE:
+		ubus_process_unsubscribe(ctx, m);
 		break;
 	default:
 		break;
@@ -713,6 +773,77 @@ int ubus_send_reply(struct ubus_context *ctx, struct ubus_request_data *req, str
 void ubus_complete_deferred_request(struct ubus_context *ctx, struct ubus_request_data *req, int ret)
 {
 	ubus_send_bytes(ctx, ubus_client::msg_status(req->seq, req->peer, req->object, ret));
+}
+
+int ubus_send_event(struct ubus_context *ctx, const char *id, struct blob_attr *data)
+{
+	Bytes b = ubus_client::msg_send_event(++ctx->request_seq, id, data);
+	struct ubus_request req;
+	int ret = ubus_start_request(ctx, &req, b, UBUS_SYSTEM_OBJECT_EVENT);
+	if (ret)
+		return ret;
+	return ubus_complete_request(ctx, &req, 0);
+}
+
+int ubus_register_event_handler(struct ubus_context *ctx, struct ubus_event_handler *ev, const char *pattern)
+{
+	struct ubus_object *obj = &ev->obj;
+	if (!obj->id) {
+		obj->methods = &ubus_event_method;
+		obj->n_methods = 1;
+		int ret = ubus_add_object(ctx, obj);
+		if (ret)
+			return ret;
+	}
+	Bytes b = ubus_client::msg_register_event(++ctx->request_seq, obj->id, pattern);
+	struct ubus_request req;
+	int ret = ubus_start_request(ctx, &req, b, UBUS_SYSTEM_OBJECT_EVENT);
+	if (ret)
+		return ret;
+	return ubus_complete_request(ctx, &req, 0);
+}
+
+int ubus_register_subscriber(struct ubus_context *ctx, struct ubus_subscriber *s)
+{
+	s->obj.methods = &ubus_subscriber_method;
+	s->obj.n_methods = 1;
+	return ubus_add_object(ctx, &s->obj);
+}
+
+static int ubus_subscription(struct ubus_context *ctx, uint8_t type, struct ubus_subscriber *s, uint32_t id)
+{
+	Bytes b = ubus_client::msg_subscribe(type, ++ctx->request_seq, s->obj.id, id);
+	struct ubus_request req;
+	int ret = ubus_start_request(ctx, &req, b, 0);
+	if (ret)
+		return ret;
+	return ubus_complete_request(ctx, &req, 0);
+}
+
+int ubus_subscribe(struct ubus_context *ctx, struct ubus_subscriber *s, uint32_t id)
+{
+	return ubus_subscription(ctx, UBUS_MSG_SUBSCRIBE, s, id);
+}
+
+int ubus_unsubscribe(struct ubus_context *ctx, struct ubus_subscriber *s, uint32_t id)
+{
+	return ubus_subscription(ctx, UBUS_MSG_UNSUBSCRIBE, s, id);
+}
+
+int ubus_notify(struct ubus_context *ctx, struct ubus_object *obj, const char *type, struct blob_attr *msg,
+		int timeout)
+{
+	bool no_reply = timeout < 0;
+	Bytes b = ubus_client::msg_notify(++ctx->request_seq, obj->id, type, msg, no_reply);
+	if (no_reply)
+		return ubus_send_bytes(ctx, b);
+	struct ubus_request req;
+	int ret = ubus_start_request(ctx, &req, b, obj->id);
+	if (ret)
+		return ret;
+	// The daemon's status closes the request; the subscribers' own answers,
+	// which come later with the same sequence number, are not waited for.
+	return ubus_complete_request(ctx, &req, timeout);
 }
 
 } // extern "C"

@@ -210,6 +210,14 @@ void Writer::put_blobmsg_u32(std::string_view name, uint32_t v)
 	close_attr(at);
 }
 
+void Writer::put_blobmsg_string(std::string_view name, std::string_view v)
+{
+	size_t at = put_head(kBlobmsgString, true, name);
+	buf_.insert(buf_.end(), v.begin(), v.end());
+	buf_.push_back(0);
+	close_attr(at);
+}
+
 const std::vector<uint8_t> &Writer::finish()
 {
 	// the message blob: id 0, not extended, length = head + content

@@ -129,6 +129,7 @@ public:
 	size_t table_start(std::string_view name);
 	void nest_end(size_t at);
 	void put_blobmsg_u32(std::string_view name, uint32_t v);
+	void put_blobmsg_string(std::string_view name, std::string_view v);
 
 	// Sets the message blob's length; returns the finished bytes.
 	const std::vector<uint8_t> &finish();

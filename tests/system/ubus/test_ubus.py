@@ -132,7 +132,8 @@ class ListAndCall(BusCase):
                          '\t"nothing":{}\n'
                          '\t"empty":{}\n'
                          '\t"twice":{}\n'
-                         '\t"die":{}\n')
+                         '\t"die":{}\n'
+                         '\t"notify":{}\n')
         # -S ignores -v; paths in byte order; patterns
         self.start_svc("test.b")
         self.start_svc("Test")

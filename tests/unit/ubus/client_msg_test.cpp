@@ -107,6 +107,43 @@ TEST(ClientMsg, LookupInvokeReplyStatus)
 		  "00 01 00 02 22 a3 0a 75 00 00 00 14 01 00 00 08 00 00 00 03 03 00 00 08 b4 5c 7d d5");
 }
 
+// The event and subscription messages, as captured from the platform's library.
+TEST(ClientMsg, EventsAndSubscriptions)
+{
+	EXPECT_EQ(hexstr(msg_register_event(2, 0x33333333, "test.ev")),
+		  hexstr(hexbytes("00 05 00 02 00 00 00 01 00 00 00 4c"
+				  "| 03 00 00 08 00 00 00 01 | 04 00 00 0d 72 65 67 69 73 74 65 72 00 00 00 00"
+				  "| 07 00 00 30 85 00 00 14 00 06 6f 62 6a 65 63 74 00 00 00 00 33 33 33 33"
+				  "  83 00 00 18 00 07 70 61 74 74 65 72 6e 00 00 00 74 65 73 74 2e 65 76 00")));
+
+	// {"a": 1}, as blob_buf_init(b, 0) + blobmsg_add_u32 makes it
+	alignas(4) uint8_t buf[] = {0x00, 0x00, 0x00, 0x10, 0x85, 0x00, 0x00, 0x0c,
+				    0x00, 0x01, 'a',  0x00, 0x00, 0x00, 0x00, 0x01};
+	auto *msg = reinterpret_cast<struct blob_attr *>(buf);
+	const std::string send_head = "| 03 00 00 08 00 00 00 01 | 04 00 00 09 73 65 6e 64 00 00 00 00";
+	const std::string id = "83 00 00 14 00 02 69 64 00 00 00 00 74 65 73 74 2e 65 76 00";
+	EXPECT_EQ(hexstr(msg_send_event(1, "test.ev", msg)),
+		  hexstr(hexbytes("00 05 00 01 00 00 00 01 00 00 00 48" + send_head + "| 07 00 00 30 " + id +
+				  "| 82 00 00 18 00 04 64 61 74 61 00 00 85 00 00 0c 00 01 61 00 00 00 00 01")));
+	// an empty table when there is no data
+	alignas(4) uint8_t empty[] = {0x00, 0x00, 0x00, 0x04};
+	EXPECT_EQ(hexstr(msg_send_event(1, "test.ev", reinterpret_cast<struct blob_attr *>(empty))),
+		  hexstr(hexbytes("00 05 00 01 00 00 00 01 00 00 00 3c" + send_head + "| 07 00 00 24 " + id +
+				  "| 82 00 00 0c 00 04 64 61 74 61 00 00")));
+
+	EXPECT_EQ(hexstr(msg_subscribe(UBUS_MSG_SUBSCRIBE, 3, 0x44444444, 0x33333333)),
+		  "00 08 00 03 00 00 00 00 00 00 00 14 03 00 00 08 44 44 44 44 08 00 00 08 33 33 33 33");
+	EXPECT_EQ(hexstr(msg_subscribe(UBUS_MSG_UNSUBSCRIBE, 7, 0x44444444, 0x33333333)),
+		  "00 09 00 07 00 00 00 00 00 00 00 14 03 00 00 08 44 44 44 44 08 00 00 08 33 33 33 33");
+	EXPECT_EQ(hexstr(msg_notify(4, 0x33333333, "note", msg, false)),
+		  hexstr(hexbytes("00 0a 00 04 33 33 33 33 00 00 00 28 | 03 00 00 08 33 33 33 33"
+				  "| 04 00 00 09 6e 6f 74 65 00 00 00 00"
+				  "| 07 00 00 10 85 00 00 0c 00 01 61 00 00 00 00 01")));
+	EXPECT_EQ(hexstr(msg_notify(5, 0x33333333, "note", nullptr, true)),
+		  hexstr(hexbytes("00 0a 00 05 33 33 33 33 00 00 00 24 | 03 00 00 08 33 33 33 33"
+				  "| 04 00 00 09 6e 6f 74 65 00 00 00 00 | 07 00 00 04 | 0a 00 00 05 01 00 00 00")));
+}
+
 TEST(ClientMsg, StatusTexts)
 {
 	EXPECT_STREQ(ubus_strerror(UBUS_STATUS_OK), "Success");

@@ -205,7 +205,7 @@ TEST_F(LibTest, LookupAndSynchronousCalls)
 	EXPECT_EQ(found.n, 1);
 	EXPECT_EQ(found.path, "test.obj");
 	EXPECT_NE(found.type_id, 0u);
-	EXPECT_EQ(found.methods, 8);
+	EXPECT_EQ(found.methods, 9);
 	EXPECT_EQ(ubus_lookup(ctx, "zz*", cb, &found), UBUS_STATUS_NOT_FOUND);
 	EXPECT_EQ(ubus_lookup(ctx, "", cb, &found), UBUS_STATUS_INVALID_ARGUMENT);
 
@@ -394,6 +394,101 @@ TEST_F(LibTest, LostConnectionEndsTheLoop)
 	EXPECT_EQ(call("echo", nullptr, d), UBUS_STATUS_CONNECTION_FAILED);
 	uint32_t id;
 	EXPECT_EQ(ubus_lookup_id(ctx, "test.obj", &id), UBUS_STATUS_CONNECTION_FAILED);
+}
+
+struct Heard {
+	std::string text;
+	int n = 0;
+	uint32_t removed = 0;
+};
+Heard heard;
+
+void lib_heard(const char *type, struct blob_attr *msg)
+{
+	char *s = blobmsg_format_json(msg, true);
+	heard.text += std::string(type) + "=" + (s ? s : "?") + ";";
+	free(s);
+	if (++heard.n >= 2)
+		uloop_end();
+}
+
+// Events from one connection reach the handler of another, by pattern; the
+// handler's own sends do too.
+TEST_F(LibTest, EventsReachMatchingHandlers)
+{
+	ubus_add_uloop(ctx);
+	heard = Heard();
+	struct ubus_event_handler ev = {};
+	ev.cb = [](struct ubus_context *, struct ubus_event_handler *, const char *type, struct blob_attr *msg) {
+		lib_heard(type, msg);
+	};
+	ASSERT_EQ(ubus_register_event_handler(ctx, &ev, "lib.*"), 0);
+	EXPECT_NE(ev.obj.id, 0u);
+	ASSERT_EQ(ubus_register_event_handler(ctx, &ev, "exact"), 0);
+
+	struct ubus_context *other = ubus_connect(sock.c_str());
+	ASSERT_TRUE(other);
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_u32(&b, "n", 7);
+	EXPECT_EQ(ubus_send_event(other, "nobody.hears", b.head), 0);
+	EXPECT_EQ(ubus_send_event(other, "lib.one", b.head), 0);
+	EXPECT_EQ(ubus_send_event(other, "ubus.object.add", b.head), UBUS_STATUS_PERMISSION_DENIED);
+	blob_buf_init(&b, 0);
+	EXPECT_EQ(ubus_send_event(ctx, "exact", b.head), 0);
+	blob_buf_free(&b);
+	lib_run_loop(5000);
+	EXPECT_FALSE(guard_fired);
+	EXPECT_EQ(heard.text, R"(lib.one={"n":7};exact={};)");
+	ubus_free(other);
+
+	EXPECT_EQ(ubus_unregister_event_handler(ctx, &ev), 0);
+	EXPECT_EQ(ev.obj.id, 0u);
+}
+
+// A subscriber hears the test service's notifications until the service goes.
+TEST_F(LibTest, SubscriberHearsNotificationsUntilTheTargetGoes)
+{
+	ubus_add_uloop(ctx);
+	heard = Heard();
+	struct ubus_subscriber sub = {};
+	sub.cb = [](struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *method,
+		    struct blob_attr *msg) {
+		lib_heard(method, msg);
+		return 0;
+	};
+	sub.remove_cb = [](struct ubus_context *, struct ubus_subscriber *, uint32_t id) {
+		heard.removed = id;
+		uloop_end();
+	};
+	ASSERT_EQ(ubus_register_subscriber(ctx, &sub), 0);
+	EXPECT_EQ(ubus_subscribe(ctx, &sub, 0x7777), UBUS_STATUS_NOT_FOUND);
+	ASSERT_EQ(ubus_subscribe(ctx, &sub, svc_id), 0);
+
+	// the service notifies from inside a call; its call returns first
+	struct ubus_context *other = ubus_connect(sock.c_str());
+	ASSERT_TRUE(other);
+	struct blob_buf b = {};
+	blob_buf_init(&b, 0);
+	blobmsg_add_string(&b, "k", "v");
+	EXPECT_EQ(ubus_invoke(other, svc_id, "notify", b.head, nullptr, nullptr, 5000), 0);
+	blob_buf_init(&b, 0);
+	EXPECT_EQ(ubus_invoke(other, svc_id, "notify", b.head, nullptr, nullptr, 5000), 0);
+	blob_buf_free(&b);
+	lib_run_loop(5000);
+	EXPECT_FALSE(guard_fired);
+	EXPECT_EQ(heard.text, R"(note={"k":"v"};note={};)");
+
+	// unsubscribed: nothing more comes
+	ASSERT_EQ(ubus_unsubscribe(ctx, &sub, svc_id), 0);
+	EXPECT_EQ(ubus_invoke(other, svc_id, "notify", nullptr, nullptr, nullptr, 5000), 0);
+	ASSERT_EQ(ubus_subscribe(ctx, &sub, svc_id), 0);
+	lib_stop(svc);
+	lib_run_loop(5000);
+	EXPECT_FALSE(guard_fired);
+	EXPECT_EQ(heard.removed, svc_id);
+	EXPECT_EQ(heard.n, 2);
+	ubus_free(other);
 }
 
 } // namespace
