@@ -5,12 +5,14 @@ as the object owner, our `ubus` command line as the caller, and raw sockets for
 clients that misbehave."""
 import os
 import pty
+import queue
 import select
 import signal
 import socket
 import struct
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -220,7 +222,8 @@ class ListAndCall(BusCase):
         self.assertLess(time.monotonic() - t0, 10)
         self.assertEqual((r.returncode, r.stderr),
                          (249, "Command failed: ubus call test.obj silent (Request timed out)\n"))
-        for args in ([], ["call", "test.obj"], ["call", "a", "b", "c", "d"], ["list", "a", "b"], ["frob"]):
+        for args in ([], ["call", "test.obj"], ["call", "a", "b", "c", "d"], ["list", "a", "b"], ["frob"],
+                     ["send"], ["send", "a", "b", "c"], ["wait_for"], ["subscribe"]):
             with self.subTest(args=args):
                 r = self.ubus(*args)
                 self.assertEqual(r.returncode, 254)
@@ -239,24 +242,24 @@ class Ownership(BusCase):
         self.assertEqual((r.returncode, r.stdout), (0, '{\n\t"a": 7\n}\n'))
         self.assertEqual(self.ubus("list").stdout, "test.obj\n")
 
-    def test_caller_gets_an_error_when_the_owner_goes(self):
-        no_response = "Command failed: ubus call test.obj {} (No response)\n"
+    def test_caller_times_out_when_the_owner_goes(self):
+        # as on the router: the daemon does not answer for a callee that died
+        timed_out = "Command failed: ubus call test.obj {} (Request timed out)\n"
         # the owner dies inside the handler
         t0 = time.monotonic()
-        r = self.ubus("call", "test.obj", "die")
-        self.assertLess(time.monotonic() - t0, 10)
-        self.assertEqual((r.returncode, r.stderr), (251, no_response.format("die")))
+        r = self.ubus("-t", "2", "call", "test.obj", "die")
+        self.assertGreaterEqual(time.monotonic() - t0, 1.9)
+        self.assertEqual((r.returncode, r.stderr), (249, timed_out.format("die")))
         self.assertEqual(self.svc.wait(timeout=10), 3)
 
         # the owner is killed while the call waits for a deferred answer
         self.svc, _ = self.start_svc()
-        caller = self.spawn([UBUS, "-s", self.sock, "call", "test.obj", "silent"],
+        caller = self.spawn([UBUS, "-s", self.sock, "-t", "2", "call", "test.obj", "silent"],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.assertEqual(read_line(self.svc), "silent\n")
-        self.assertIsNone(caller.poll())
         self.svc.kill()
         out, err = caller.communicate(timeout=10)
-        self.assertEqual((caller.returncode, err), (251, no_response.format("silent")))
+        self.assertEqual((caller.returncode, err), (249, timed_out.format("silent")))
         # the name is free again
         r = self.ubus("list", "test.obj")
         self.assertEqual(r.returncode, 4)
@@ -269,6 +272,110 @@ class Ownership(BusCase):
         self.assertFalse(os.path.exists(self.sock))
         self.assertEqual(self.svc.wait(timeout=10), 0)
         self.assertEqual(self.svc.stdout.read(), "loop ended\n")
+
+
+class Lines:
+    """A child's stdout lines, read by a thread, so waiting never blocks on a buffer."""
+
+    def __init__(self, proc):
+        self.q = queue.Queue()
+        threading.Thread(target=self.pump, args=(proc.stdout,), daemon=True).start()
+
+    def pump(self, f):
+        for line in f:
+            self.q.put(line)
+
+    def get(self, timeout=10):
+        try:
+            return self.q.get(timeout=timeout)
+        except queue.Empty:
+            raise TimeoutError("no line from child") from None
+
+
+class Events(BusCase):
+    def listen(self, *args):
+        p = self.spawn([UBUS, "-s", self.sock, *args], stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, text=True)
+        lines = Lines(p)
+
+        # registered once an event sent now reaches it
+        def probe_seen():
+            self.ubus("send", "probe.ev")
+            try:
+                return lines.get(timeout=0.2).startswith('{ "probe.ev"')
+            except TimeoutError:
+                return False
+        wait_for(probe_seen, what="listener")
+        return lines
+
+    @staticmethod
+    def next_event(lines):
+        """The next line that is not one of the probes."""
+        while True:
+            line = lines.get()
+            if not line.startswith('{ "probe.ev"'):
+                return line
+
+    def test_listen_and_send(self):
+        every = self.listen("listen")
+        some = self.listen("listen", "test.*", "probe.ev", "foo.bar")
+        sends = [("test.ev", ['{"a":1}']), ("foo.bar", []), ("other", ['{"s":"x","l":[1,2]}'])]
+        for ev, data in sends:
+            r = self.ubus("send", ev, *data)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, "", ""))
+        self.assertEqual(self.next_event(every), '{ "test.ev": {"a":1} }\n')
+        self.assertEqual(self.next_event(every), '{ "foo.bar": {} }\n')
+        self.assertEqual(self.next_event(every), '{ "other": {"s":"x","l":[1,2]} }\n')
+        self.assertEqual(self.next_event(some), '{ "test.ev": {"a":1} }\n')
+        self.assertEqual(self.next_event(some), '{ "foo.bar": {} }\n')
+        # the daemon announces objects that come and go
+        self.start_svc("test.b")
+        line = self.next_event(every)
+        self.assertRegex(line, r'^\{ "ubus.object.add": \{"id":-?\d+,"path":"test.b"\} \}$')
+        # clients may not send the daemon's own events; bad JSON is refused
+        r = self.ubus("send", "ubus.object.add", '{"id":1}')
+        self.assertEqual((r.returncode, r.stderr), (6, "Command failed: Permission denied\n"))
+        r = self.ubus("send", "x", "[1")
+        self.assertEqual(r.returncode, 12)
+        # -t ends listening after so many seconds, exit 0
+        t0 = time.monotonic()
+        r = self.ubus("-t", "1", "listen", "nothing.*")
+        self.assertEqual((r.returncode, r.stdout), (0, ""))
+        self.assertLess(time.monotonic() - t0, 10)
+
+    def test_wait_for(self):
+        # present at once
+        r = self.ubus("-t", "5", "wait_for", "test.obj")
+        self.assertEqual((r.returncode, r.stderr), (0, ""))
+        # returns as soon as the last one comes
+        waiter = self.spawn([UBUS, "-s", self.sock, "-t", "20", "wait_for", "test.obj", "late.a", "late.b"],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(0.3)
+        self.start_svc("late.a")
+        time.sleep(0.3)
+        self.assertIsNone(waiter.poll())
+        t0 = time.monotonic()
+        self.start_svc("late.b")
+        waiter.wait(timeout=10)
+        self.assertLess(time.monotonic() - t0, 5)
+        self.assertEqual(waiter.returncode, 0)
+        # and times out otherwise
+        r = self.ubus("-t", "1", "wait_for", "test.obj", "never")
+        self.assertEqual((r.returncode, r.stderr), (7, "Command failed: Request timed out\n"))
+
+    def test_subscribe(self):
+        sub = self.spawn([UBUS, "-s", self.sock, "subscribe", "test.obj"], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
+        # the object learns it has a subscriber
+        self.assertEqual(read_line(self.svc), "subscribers 1\n")
+        r = self.ubus("call", "test.obj", "notify", '{"k":"v"}')
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(read_line(sub), '{ "note": {"k":"v"} }\n')
+        sub.kill()
+        sub.wait()
+        self.assertEqual(read_line(self.svc), "subscribers 0\n")
+        r = self.ubus("-t", "1", "subscribe", "no.such")
+        self.assertEqual((r.returncode, r.stderr), (4, "Command failed: Not found\n"))
 
 
 class Robustness(BusCase):
