@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "apconfig/status_record.hpp"
 #include "apconfig/upgrade.hpp"
 #include "apconfig/upload_codec.hpp"
+#include "core/ac_events.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "core/device_info.hpp"
 #include "exec/ac_exec.hpp"
@@ -84,14 +86,43 @@ bool ac_arg_is(struct blob_attr *attr, int type)
 	return attr && blobmsg_type(attr) == type;
 }
 
+// An upload child the loop watches, to announce its end. The child's exit
+// status is always 1, so it hands the command's raw result over a pipe.
+struct ac_upload_watch {
+	struct uloop_process proc;
+	int fd; // the pipe's read end
+	char ip[16];
+	uint8_t mac[6];
+	uint8_t kind;
+};
+
+void ac_upload_ended(struct uloop_process *p, int)
+{
+	ac_upload_watch *w = container_of(p, ac_upload_watch, proc);
+	int32_t rc;
+	if (read(w->fd, &rc, sizeof rc) != ssize_t(sizeof rc))
+		rc = -1;
+	close(w->fd);
+	ac_event_upload(w->mac, w->ip, w->kind, "transfer", rc);
+	free(w);
+}
+
 // The upload itself, in a child of its own: the daemon goes on at once and
-// the loop reaps the child when it ends.
-[[noreturn]] void ac_upload_child(const char *ip, uint8_t kind)
+// the loop reaps the child when it ends. resultFd: where the command's raw
+// result goes, or -1.
+[[noreturn]] void ac_upload_child(const char *ip, uint8_t kind, int resultFd)
 {
 	uloop_done();
 	// The daemon's sockets stay with the daemon: a restarted daemon must be
-	// able to bind them while an upload still runs.
-	ac_exec_close_from(3);
+	// able to bind them while an upload still runs. The result pipe moves to 3
+	// and is closed on exec, so the command does not hold it.
+	if (resultFd >= 0 && dup2(resultFd, 3) == 3) {
+		fcntl(3, F_SETFD, FD_CLOEXEC);
+		resultFd = 3;
+	} else {
+		resultFd = -1;
+	}
+	ac_exec_close_from(resultFd < 0 ? 3 : 4);
 	const char *format;
 	const char *statusPath;
 	switch (kind) {
@@ -113,6 +144,9 @@ bool ac_arg_is(struct blob_attr *attr, int type)
 	snprintf(cmd, sizeof cmd, format, ip);
 	int rc = system(cmd);
 	ac_status_write(statusPath, ip, rc);
+	if (resultFd >= 0 && write(resultFd, &rc, sizeof rc) != ssize_t(sizeof rc)) {
+		// the daemon then announces the upload without its result
+	}
 	_exit(1);
 }
 } // namespace
@@ -151,14 +185,38 @@ void ac_upgrade_handle_response(vex_msg *msg)
 	}
 	ac_status_write(AC_PWD_STATUS_PATH, ap->ip, msg->hdr.u2Status);
 	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
+	ac_event_upload(ap->mac, ap->ip, ap->uploadKind, "offer", msg->hdr.u2Status);
 	// A refusal (a wrong password, for one) is only recorded.
 	if (msg->hdr.u2Status != 0)
 		return;
+	// Without a watch the upload still runs; only its end goes unannounced.
+	auto *w = static_cast<ac_upload_watch *>(calloc(1, sizeof(ac_upload_watch)));
+	int fds[2] = {-1, -1};
+	if (w && pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+		free(w);
+		w = nullptr;
+	}
 	pid_t pid = fork();
 	if (pid < 0) {
+		if (w) {
+			close(fds[0]);
+			close(fds[1]);
+			free(w);
+		}
+		ac_event_upload(ap->mac, ap->ip, ap->uploadKind, "transfer", -1);
 		ap->uploadKind = AP_UPLOAD_NONE;
 		return;
 	}
 	if (pid == 0)
-		ac_upload_child(ap->ip, ap->uploadKind);
+		ac_upload_child(ap->ip, ap->uploadKind, fds[1]);
+	if (!w)
+		return;
+	close(fds[1]);
+	w->fd = fds[0];
+	memcpy(w->ip, ap->ip, sizeof w->ip);
+	memcpy(w->mac, ap->mac, sizeof w->mac);
+	w->kind = ap->uploadKind;
+	w->proc.pid = pid;
+	w->proc.cb = ac_upload_ended;
+	uloop_process_add(&w->proc);
 }

@@ -1,3 +1,4 @@
+#include "core/ac_events.hpp"
 #include "stats/stats_methods.hpp"
 #include "stats/wireless_view.hpp"
 #include "vex/ap_list.hpp"
@@ -6,6 +7,6 @@ int ac_all_clear(struct ubus_context *, struct ubus_object *, struct ubus_reques
 		 const char *, struct blob_attr *)
 {
 	clear_vap_sta_info();
-	ap_registry_clear(&aps);
+	ap_registry_clear(&aps, ac_event_ap_cleared);
 	return UBUS_STATUS_OK;
 }

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
+#include "core/ac_events.hpp"
 #include "gw/ubox.hpp"
+#include "stats/poll_run.hpp"
 #include "stats/jsonrpc.hpp"
 #include "vex/ap_list.hpp"
 
@@ -29,10 +32,23 @@ struct jsonrpc_exchange {
 	size_t rx_len;
 	bool overflow; // the answer outgrew JSONRPC_ANSWER_MAX: it is dropped
 	bool parsed;   // the complete body has been handled
+	bool answered; // ...and was accepted
+	uint32_t run;  // the poll run that started it
 };
 
 LIST_HEAD(jsonrpc_exchanges);
 unsigned jsonrpc_exchange_count;
+
+// The poll runs whose exchanges are still open, and the one starting now.
+poll_run_book jsonrpc_runs;
+uint32_t jsonrpc_run;
+
+int64_t jsonrpc_now_ms()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 // Shared by all exchanges, like the answer buffer.
 int jsonrpc_redirects;
@@ -62,6 +78,9 @@ bool jsonrpc_exchange_open(const char *ip, int32_t id)
 
 void jsonrpc_exchange_end(jsonrpc_exchange *x)
 {
+	poll_run_totals t;
+	if (poll_run_ended(&jsonrpc_runs, x->run, x->answered, jsonrpc_now_ms(), &t))
+		ac_event_poll_run(&t);
 	achttp_disconnect(x->cl);
 	achttp_free(x->cl);
 	free(x->rx);
@@ -98,9 +117,11 @@ void jsonrpc_append(jsonrpc_exchange *x, const char *data, size_t n)
 void jsonrpc_handle_body(jsonrpc_exchange *x)
 {
 	x->parsed = true;
-	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len) &&
-	    !jsonrpc_store_reply(x->cl, jsonrpc_answer_buf.head))
-		fputs("parse josn rpc error 1 \n", stderr);
+	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len)) {
+		x->answered = jsonrpc_store_reply(x->cl, jsonrpc_answer_buf.head) != 0;
+		if (!x->answered)
+			fputs("parse josn rpc error 1 \n", stderr);
+	}
 	blob_buf_init(&jsonrpc_answer_buf, 0);
 }
 } // namespace
@@ -209,6 +230,8 @@ void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
 	x->cl = cl;
 	snprintf(x->ip, sizeof x->ip, "%s", ip);
 	x->id = id;
+	x->run = jsonrpc_run;
+	poll_run_asked(&jsonrpc_runs, x->run);
 	cl->priv = x;
 	list_add_tail(&x->list, &jsonrpc_exchanges);
 	jsonrpc_exchange_count++;
@@ -236,9 +259,13 @@ unsigned jsonrpc_open_exchanges()
 
 void apinfo_poll()
 {
+	unsigned count = 0;
+	ap_record *ap;
+	list_for_each_entry(ap, &aps, list)
+		count++;
+	jsonrpc_run = poll_run_begin(&jsonrpc_runs, count, jsonrpc_now_ms());
 	for (unsigned i = 0; i < JSONRPC_REQUESTS; i++) {
 		const jsonrpc_request_def &r = jsonrpc_requests[i];
-		ap_record *ap;
 		list_for_each_entry(ap, &aps, list) {
 			char *body = jsonrpc_request_body(r.id, r.method);
 			if (!body) {
@@ -250,6 +277,10 @@ void apinfo_poll()
 			jsonrpc_post(url, body, ap->ip, r.id);
 		}
 	}
+	poll_run_totals t;
+	if (poll_run_sent(&jsonrpc_runs, jsonrpc_run, jsonrpc_now_ms(), &t))
+		ac_event_poll_run(&t);
+	jsonrpc_run = 0;
 }
 
 void ac_stats_poll()

@@ -2,13 +2,17 @@
 
 #include <ctime>
 
+#include "core/ac_events.hpp"
 #include "stats/wireless_view.hpp"
 
 LIST_HEAD(aps);
 
 int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode)
 {
-	return ap_registry_save(&aps, block, hdr, mode, int32_t(time(nullptr)));
+	ap_save_change change;
+	int rc = ap_registry_save(&aps, block, hdr, mode, int32_t(time(nullptr)), &change);
+	ac_event_ap_saved(&change);
+	return rc;
 }
 
 int KvVexHandleDiscoverResponseData(vex_msg *msg)
@@ -45,6 +49,6 @@ int discover_expire_check()
 {
 	int32_t now = int32_t(time(nullptr));
 	clear_vap_sta_info();
-	ap_registry_expire(&aps, now);
+	ap_registry_expire(&aps, now, ac_event_ap_expired);
 	return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "apconfig/upgrade.hpp"
+#include "core/ac_events.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
 
@@ -37,7 +38,7 @@ int KvVexHandleRequest(vex_msg *msg)
 		KvVexHandleAgentLoaderResponse(msg);
 		return 1;
 	case VEX_MSG_SET_RESULT:
-		ap_status_record(&aps_status, msg);
+		ac_event_push_result(&msg->hdr, ap_status_record(&aps_status, msg));
 		return 1;
 	case VEX_MSG_UPLOAD_RESP:
 		ac_upgrade_handle_response(msg);

@@ -67,10 +67,17 @@ ap_record *ap_registry_find_ip(struct list_head *aps, const char *ip)
 }
 
 int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr *hdr, int8_t mode,
-		     int32_t now)
+		     int32_t now, ap_save_change *change)
 {
+	ap_save_change unused;
+	if (!change)
+		change = &unused;
 	ap_record *ap = ap_registry_find_mac(aps, hdr->au1ApMac);
+	change->ap = ap;
+	change->created = !ap;
 	if (ap) {
+		memcpy(change->oldIp, ap->ip, sizeof change->oldIp);
+		change->oldMode = ap->UbootMode;
 		// A refresh replaces the whole block: fields the response lacks become zero.
 		ap->settings = *s;
 		ap->lastSeen = now;
@@ -96,6 +103,7 @@ int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr 
 	INIT_LIST_HEAD(&ap->vaps);
 	ap->lastPoll = 0;
 	list_add_tail(&ap->list, aps);
+	change->ap = ap;
 	return 0;
 }
 
@@ -115,12 +123,14 @@ void ap_record_release(ap_record *ap)
 	free(ap);
 }
 
-unsigned ap_registry_expire(struct list_head *aps, int32_t now)
+unsigned ap_registry_expire(struct list_head *aps, int32_t now, ap_drop_fn dropped_fn)
 {
 	unsigned dropped = 0;
 	ap_record *ap, *tmp;
 	list_for_each_entry_safe(ap, tmp, aps, list) {
 		if (ap_registry_expired(ap, now)) {
+			if (dropped_fn)
+				dropped_fn(ap);
 			ap_record_release(ap);
 			dropped++;
 		}
@@ -128,9 +138,12 @@ unsigned ap_registry_expire(struct list_head *aps, int32_t now)
 	return dropped;
 }
 
-void ap_registry_clear(struct list_head *aps)
+void ap_registry_clear(struct list_head *aps, ap_drop_fn dropped)
 {
 	ap_record *ap, *tmp;
-	list_for_each_entry_safe(ap, tmp, aps, list)
+	list_for_each_entry_safe(ap, tmp, aps, list) {
+		if (dropped)
+			dropped(ap);
 		ap_record_release(ap);
+	}
 }

@@ -39,6 +39,17 @@ struct ap_record {
 	struct blob_attr *slots[AP_REPLY_SLOTS]; // owned copies of the latest answers, or null
 };
 
+// What a save did, for those who announce it.
+struct ap_save_change {
+	ap_record *ap; // the record saved; nullptr when a new one could not be made
+	bool created;
+	char oldIp[16]; // a refreshed record's address text and mode before the save
+	int8_t oldMode;
+};
+
+// Told about each record just before it is dropped.
+typedef void (*ap_drop_fn)(const ap_record *ap);
+
 // Settings block from every stored TLV of a discovery response.
 void ap_settings_from_response(ap_settings *s, const vex_msg *msg);
 // Settings block from an agent-loader response: product name and address only.
@@ -50,7 +61,7 @@ ap_record *ap_registry_find_ip(struct list_head *aps, const char *ip);
 // Creates or refreshes the record of the AP named by hdr->au1ApMac.
 // Returns 0, or -1 when a new record cannot be allocated ("malloc error ").
 int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr *hdr, int8_t mode,
-		     int32_t now);
+		     int32_t now, ap_save_change *change = nullptr);
 
 // The expiry rule: polled at least once, the last poll more than 3 s ago and
 // no answer for more than 80 s.
@@ -61,6 +72,6 @@ bool ap_registry_expired(const ap_record *ap, int32_t now);
 void ap_record_release(ap_record *ap);
 
 // Drops every expired record; returns how many.
-unsigned ap_registry_expire(struct list_head *aps, int32_t now);
+unsigned ap_registry_expire(struct list_head *aps, int32_t now, ap_drop_fn dropped = nullptr);
 // Drops every record.
-void ap_registry_clear(struct list_head *aps);
+void ap_registry_clear(struct list_head *aps, ap_drop_fn dropped = nullptr);

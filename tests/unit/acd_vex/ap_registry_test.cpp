@@ -20,6 +20,8 @@ struct registry : ::testing::Test {
 	void SetUp() override { INIT_LIST_HEAD(&aps); }
 	void TearDown() override { ap_registry_clear(&aps); }
 
+	ap_save_change change{};
+
 	// Delivers a response datagram the way the daemon does: parse, fill, save.
 	int deliver(uint16_t type, const uint8_t mac[6], const bytes &tlvs)
 	{
@@ -29,10 +31,10 @@ struct registry : ::testing::Test {
 		ap_settings s;
 		if (type == VEX_MSG_AGENT_RESP) {
 			ap_settings_from_agent(&s, p.msg.get());
-			return ap_registry_save(&aps, &s, &p.msg->hdr, AP_MODE_AGENT, now);
+			return ap_registry_save(&aps, &s, &p.msg->hdr, AP_MODE_AGENT, now, &change);
 		}
 		ap_settings_from_response(&s, p.msg.get());
-		return ap_registry_save(&aps, &s, &p.msg->hdr, AP_MODE_FIRMWARE, now);
+		return ap_registry_save(&aps, &s, &p.msg->hdr, AP_MODE_FIRMWARE, now, &change);
 	}
 
 	unsigned size()
@@ -155,6 +157,61 @@ TEST_F(registry, ValuesAreCutSkippedAndNeverOverread)
 	const uint8_t mask[4] = {192, 168, 0, 0};
 	EXPECT_EQ(0, memcmp(ap->settings.au1SubnetMask, mask, 4));
 	EXPECT_EQ(ap->settings.u1Enabled24G, 0);
+}
+
+// What a save reports, for the events announcing new and changed records.
+TEST_F(registry, SaveTellsWhatChanged)
+{
+	struct step {
+		uint16_t type;
+		uint8_t last; // address 10.77.0.<last>
+		bool created;
+		const char *oldIp;
+		int8_t oldMode;
+	} steps[] = {
+		{VEX_MSG_DISCOVER_RESP, 11, true, nullptr, 0},
+		{VEX_MSG_DISCOVER_RESP, 11, false, "10.77.0.11", 0},
+		{VEX_MSG_DISCOVER_RESP, 12, false, "10.77.0.11", 0},
+		{VEX_MSG_AGENT_RESP, 12, false, "10.77.0.12", 0},
+		{VEX_MSG_DISCOVER_RESP, 12, false, "10.77.0.12", 1},
+	};
+	for (const auto &st : steps) {
+		ASSERT_EQ(deliver(st.type, kMacA, tlv(4, {10, 77, 0, st.last})), 0);
+		ASSERT_EQ(change.ap, first());
+		EXPECT_EQ(change.created, st.created);
+		if (!st.created) {
+			EXPECT_STREQ(change.oldIp, st.oldIp);
+			EXPECT_EQ(change.oldMode, st.oldMode);
+		}
+	}
+}
+
+const ap_record *dropped[8];
+unsigned droppedCount;
+
+void note_drop(const ap_record *ap)
+{
+	if (droppedCount < 8)
+		dropped[droppedCount] = ap;
+	droppedCount++;
+}
+
+TEST_F(registry, DropsAreToldBeforeTheRecordGoes)
+{
+	ASSERT_EQ(deliver(2, kMacA, {}), 0);
+	ap_record *a = first();
+	ASSERT_EQ(deliver(2, kMacB, {}), 0);
+	a->lastPoll = now - 10;
+	a->lastSeen = now - 100;
+	droppedCount = 0;
+	EXPECT_EQ(ap_registry_expire(&aps, now, note_drop), 1u);
+	ASSERT_EQ(droppedCount, 1u);
+	EXPECT_EQ(dropped[0], a);
+	ap_record *b = first();
+	ap_registry_clear(&aps, note_drop);
+	ASSERT_EQ(droppedCount, 2u);
+	EXPECT_EQ(dropped[1], b);
+	EXPECT_TRUE(list_empty(&aps));
 }
 
 struct expiry_case {
