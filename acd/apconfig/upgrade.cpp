@@ -13,6 +13,7 @@
 #include "apconfig/status_record.hpp"
 #include "apconfig/upgrade.hpp"
 #include "apconfig/upload_codec.hpp"
+#include "core/ac_diag.hpp"
 #include "core/ac_events.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "core/device_info.hpp"
@@ -76,6 +77,7 @@ int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *pass
 			memcpy(address, ap->ip, sizeof address);
 			vex_send_multicast_pkt(ac_upload_pkt, int(len));
 			vex_send_unicast_pkt(ac_upload_pkt, int(len), address);
+			ac_diag_upload_offer();
 		}
 	}
 	return UBUS_STATUS_OK;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "apconfig/apconfig_methods.hpp"
+#include "core/ac_diag.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "stats/stats_methods.hpp"
 #include "vex/vex_handle.hpp"
@@ -129,6 +130,9 @@ int ac_ubus_init()
 		obj->n_methods = obj->type->n_methods;
 		rc |= ubus_add_object(ac_ubus_ctx, obj);
 	}
+	// An extra: the controller works without it.
+	if (ac_diag_register(ac_ubus_ctx) != 0)
+		fputs("ac.diag not registered\n", stderr);
 	// What libubus's own loop hook does: level-triggered, socket left as it is.
 	uloop_fd_add(&ac_ubus_ctx->sock, ULOOP_BLOCKING | ULOOP_READ);
 	return rc;

@@ -1,3 +1,4 @@
+#include "core/ac_diag.hpp"
 #include "core/ac_events.hpp"
 #include "stats/stats_methods.hpp"
 #include "stats/wireless_view.hpp"
@@ -7,6 +8,7 @@ int ac_all_clear(struct ubus_context *, struct ubus_object *, struct ubus_reques
 		 const char *, struct blob_attr *)
 {
 	clear_vap_sta_info();
+	ac_diag_clearing(&aps);
 	ap_registry_clear(&aps, ac_event_ap_cleared);
 	return UBUS_STATUS_OK;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/ac_diag.hpp"
 #include "gw/jsonc.hpp"
 #include "stats/stats_text.hpp"
 
@@ -134,6 +135,7 @@ bool ap_slot_store(ap_record *ap, int32_t id, const struct blob_attr *value)
 	struct blob_attr *&slot = ap->slots[id - AP_REPLY_FIRST_ID];
 	free(slot);
 	slot = copy;
+	ac_diag_slot(ap, id);
 	return true;
 }
 
@@ -161,6 +163,7 @@ int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_a
 		jsonrpc_parse_positional(tb[REPLY_RESULT], data);
 		if (data[DATA_STATUS] && blobmsg_get_u32(data[DATA_STATUS]) != 0) {
 			puts("status is erro  ");
+			ac_diag_status_error();
 			return 1;
 		}
 		if (!data[DATA_TABLE])

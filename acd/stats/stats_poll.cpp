@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/ac_diag.hpp"
 #include "core/ac_events.hpp"
 #include "gw/ubox.hpp"
 #include "stats/poll_run.hpp"
@@ -94,6 +95,7 @@ void jsonrpc_append(jsonrpc_exchange *x, const char *data, size_t n)
 	if (x->overflow)
 		return;
 	if (n > JSONRPC_ANSWER_MAX - x->rx_len) {
+		ac_diag_http_end(x->ip, x->id, AC_HTTP_OVERSIZED);
 		x->overflow = true;
 		free(x->rx);
 		x->rx = nullptr;
@@ -117,11 +119,14 @@ void jsonrpc_append(jsonrpc_exchange *x, const char *data, size_t n)
 void jsonrpc_handle_body(jsonrpc_exchange *x)
 {
 	x->parsed = true;
+	int rc = -1;
 	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len)) {
-		x->answered = jsonrpc_store_reply(x->cl, jsonrpc_answer_buf.head) != 0;
+		rc = jsonrpc_store_reply(x->cl, jsonrpc_answer_buf.head);
+		x->answered = rc != 0;
 		if (!x->answered)
 			fputs("parse josn rpc error 1 \n", stderr);
 	}
+	ac_diag_answer(x->ip, x->id, rc);
 	blob_buf_init(&jsonrpc_answer_buf, 0);
 }
 } // namespace
@@ -176,12 +181,14 @@ void jsonrpc_header_cb(struct achttp_client *cl)
 	jsonrpc_redirects = 0;
 	if (cl->status_code != 200 && cl->status_code != 204)
 		fprintf(stderr, "HTTP error %d\n", cl->status_code);
+	ac_diag_http_status(cl->status_code);
 }
 
 void jsonrpc_eof_cb(struct achttp_client *cl)
 {
 	if (!cl->data_eof)
 		fputs("Connection reset prematurely\n", stderr);
+	ac_diag_http_end(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, cl->data_eof ? AC_HTTP_NONE : AC_HTTP_RESET);
 	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
 }
 
@@ -210,6 +217,7 @@ void jsonrpc_error_cb(struct achttp_client *cl, int code)
 	}
 	if (text)
 		fprintf(stderr, "Connection error: %s%s\n", text, "");
+	ac_diag_http_error(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, code, cl->local_addr.sa.sa_family != AF_UNSPEC);
 	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
 }
 
@@ -217,6 +225,7 @@ void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
 {
 	if (jsonrpc_exchange_open(ip, id)) {
 		free(body); // the AP has not answered the last one yet
+		ac_diag_http_start(true);
 		return;
 	}
 	auto *x = static_cast<jsonrpc_exchange *>(calloc(1, sizeof(jsonrpc_exchange)));
@@ -235,9 +244,11 @@ void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
 	cl->priv = x;
 	list_add_tail(&x->list, &jsonrpc_exchanges);
 	jsonrpc_exchange_count++;
+	ac_diag_http_start(false);
 
 	achttp_set_timeout(cl, JSONRPC_EXCHANGE_LIMIT_MS);
 	if (achttp_connect(cl) != 0 || achttp_set_request_type(cl, "POST") != 0) {
+		ac_diag_http_end(ip, id, AC_HTTP_CONNECT_FAILED);
 		jsonrpc_exchange_end(x);
 		free(body);
 		return;
@@ -285,5 +296,7 @@ void apinfo_poll()
 
 void ac_stats_poll()
 {
+	ac_diag_poll_run(true);
 	apinfo_poll();
+	ac_diag_poll_run(false);
 }

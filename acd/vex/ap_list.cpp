@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "core/ac_diag.hpp"
 #include "core/ac_events.hpp"
 #include "stats/wireless_view.hpp"
 
@@ -49,6 +50,7 @@ int discover_expire_check()
 {
 	int32_t now = int32_t(time(nullptr));
 	clear_vap_sta_info();
+	ac_diag_expiring(&aps, now);
 	ap_registry_expire(&aps, now, ac_event_ap_expired);
 	return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "apconfig/upgrade.hpp"
+#include "core/ac_diag.hpp"
 #include "core/ac_events.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
@@ -13,7 +14,7 @@ namespace {
 vex_msg vex_rx_msg;
 } // namespace
 
-int KvVexHandleRxData(const uint8_t *buf, uint32_t length, const struct sockaddr_in *)
+int KvVexHandleRxData(const uint8_t *buf, uint32_t length, const struct sockaddr_in *sender)
 {
 	// APs are known by the MAC in the header and the address they report, not
 	// by where a datagram came from.
@@ -22,6 +23,7 @@ int KvVexHandleRxData(const uint8_t *buf, uint32_t length, const struct sockaddr
 	if (KvVexPasrsePacket(buf, length, &vex_rx_msg))
 		handled = KvVexHandleRequest(&vex_rx_msg);
 	KvVexFreeVexData(vex_rx_msg.tlv, VEX_MAX_TLV);
+	ac_diag_datagram(buf, length, sender, handled);
 	return handled;
 }
 

@@ -26,6 +26,14 @@ enum ap_upload_kind : uint8_t {
 	AP_UPLOAD_CONFIG = 2,
 };
 
+// Stamps of a record for ac.diag, in its clock (0: never): when each reply
+// slot was filled, and how each of the three poll requests ended last.
+struct ap_diag {
+	int32_t slotTime[AP_REPLY_SLOTS];
+	int32_t httpTime[3];
+	uint8_t http[3];
+};
+
 struct ap_record {
 	struct list_head list;
 	ap_settings settings;
@@ -37,6 +45,7 @@ struct ap_record {
 	int8_t UbootMode;   // ap_save_mode of the latest response
 	struct list_head vaps;  // the wireless view's VAP entries (owned by the stats side)
 	struct blob_attr *slots[AP_REPLY_SLOTS]; // owned copies of the latest answers, or null
+	ap_diag diag;
 };
 
 // What a save did, for those who announce it.
