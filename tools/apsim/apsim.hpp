@@ -175,6 +175,9 @@ struct Register {
 #define APSIM_CONTROL(name, fn) static ::apsim::Register APSIM_CAT(apsim_reg_, __LINE__)(name, ::apsim::ControlHandler(fn))
 #define APSIM_MODULE(name, fn) static ::apsim::Register APSIM_CAT(apsim_reg_, __LINE__)(name, ::apsim::ModuleStart(fn))
 
+// The message as the AP's "corrupt" switch makes it fail a check (corrupt.cpp).
+const bytes &corrupted(const Ap &ap, const bytes &msg, bytes &scratch);
+
 // Control channel (unix stream socket, one JSON object per line each way).
 bool control_start(Sim &sim, const std::string &path, std::string &err);
 

@@ -56,7 +56,8 @@ json_object *cmd_stats(Sim &sim, json_object *, std::string &)
 }
 
 // {"cmd":"set","ap":SEL, "boot":b, "silent":b, "log":b, "ip":"a.b.c.d/p",
-//  "settings":{...} (replaces), other keys: stored in the AP's configuration}
+//  "settings":{...} (replaces), other keys: stored in the AP's configuration,
+//  e.g. "corrupt": "magic" (corrupt.cpp)}
 json_object *cmd_set(Sim &sim, json_object *req, std::string &err)
 {
 	auto targets = sim.select(jget(req, "ap"), err);

@@ -429,8 +429,10 @@ std::vector<Ap *> Sim::select(json_object *sel, std::string &err)
 	return out;
 }
 
-bool Sim::send(Ap &ap, const sockaddr_in &to, const bytes &msg)
+bool Sim::send(Ap &ap, const sockaddr_in &to, const bytes &built)
 {
+	bytes scratch;
+	const bytes &msg = corrupted(ap, built, scratch);
 	iovec iov{const_cast<uint8_t *>(msg.data()), msg.size()};
 	alignas(cmsghdr) char cbuf[CMSG_SPACE(sizeof(in_pktinfo))] = {};
 	msghdr mh{};
