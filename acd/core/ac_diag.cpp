@@ -593,10 +593,10 @@ void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t
 	}
 }
 
-void ac_diag_reset()
+void ac_diag_reset(int32_t start)
 {
 	memset(&st, 0, sizeof st);
-	st.start = ac_diag_clock();
+	st.start = start;
 }
 
 int ac_diag_register(struct ubus_context *ctx)

@@ -8,8 +8,10 @@
 
 #include <netinet/in.h>
 
-#include "gw/ubus.hpp"
 #include "vex/codec/ap_registry.hpp"
+
+// Not the bus headers: the statistics code that reports here is also built without them.
+struct ubus_context;
 
 // Checks a datagram can fail, in the order acd applies them. The last one
 // drops nothing: a response naming an address other than its sender's.
@@ -88,5 +90,5 @@ void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t
 		       int32_t now, int32_t registryNow);
 void ac_diag_status_reply(struct blob_buf *b, struct list_head *list, int32_t now);
 void ac_diag_ap_reply(struct blob_buf *b, const ap_record *ap, int32_t now, int32_t registryNow);
-// Forgets everything (tests).
-void ac_diag_reset();
+// Forgets everything and starts the clock of "uptime" at start (tests).
+void ac_diag_reset(int32_t start);
