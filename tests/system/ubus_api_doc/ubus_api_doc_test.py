@@ -267,20 +267,20 @@ class Reference(unittest.TestCase):
 
     def test_every_registered_method_is_documented(self):
         for obj, methods in self.bus.items():
-            self.assertIn(obj, self.ref, f"object {obj} is on the bus but not in {DOC}")
+            self.assertTrue(obj in self.ref, f"object {obj} is on the bus but not in {DOC}")
             for m, args in methods.items():
-                self.assertIn(m, self.ref[obj], f"{obj} {m} is on the bus but not in {DOC}")
+                self.assertTrue(m in self.ref[obj], f"{obj} {m} is on the bus but not in {DOC}")
                 for a, t in args.items():
-                    self.assertIn(a, self.ref[obj][m]["args"], f"{obj} {m}: argument {a} not in {DOC}")
+                    self.assertTrue(a in self.ref[obj][m]["args"], f"{obj} {m}: argument {a} not in {DOC}")
                     typ, declared = self.ref[obj][m]["args"][a]
                     self.assertTrue(declared, f"{obj} {m} {a}: the bus declares it")
                     self.assertEqual(BUS_TYPES.get(typ), t, f"{obj} {m} {a}: type")
 
     def test_every_documented_method_is_registered(self):
         for obj, methods in self.ref.items():
-            self.assertIn(obj, self.bus, f"{DOC} names {obj}, which is not on the bus")
+            self.assertTrue(obj in self.bus, f"{DOC} names {obj}, which is not on the bus")
             for m, info in methods.items():
-                self.assertIn(m, self.bus[obj], f"{DOC} names {obj} {m}, which is not on the bus")
+                self.assertTrue(m in self.bus[obj], f"{DOC} names {obj} {m}, which is not on the bus")
                 for a, (typ, declared) in info["args"].items():
                     self.assertIn(typ, BUS_TYPES, f"{obj} {m} {a}: type {typ}")
                     self.assertEqual(a in self.bus[obj][m], declared, f"{obj} {m} {a}: declared on the bus?")
@@ -288,9 +288,9 @@ class Reference(unittest.TestCase):
     def test_call_lines_use_documented_names(self):
         self.assertTrue(self.calls)
         for obj, m, args in self.calls:
-            self.assertIn(m, self.ref.get(obj, {}), f"ubus call {obj} {m}")
+            self.assertTrue(m in self.ref.get(obj, {}), f"ubus call {obj} {m}")
             for a in json.loads(args or "{}"):
-                self.assertIn(a, self.ref[obj][m]["args"], f"ubus call {obj} {m}: {a}")
+                self.assertTrue(a in self.ref[obj][m]["args"], f"ubus call {obj} {m}: {a}")
 
     def test_examples_have_the_shape_of_real_replies(self):
         """Each example is like some reply of the run, each reply like some example."""
@@ -314,7 +314,7 @@ class Reference(unittest.TestCase):
         for obj, methods in self.ref.items():
             for m, info in methods.items():
                 if info["examples"]:
-                    self.assertIn((obj, m), self.replies, f"{obj} {m}: example not checked by the run")
+                    self.assertTrue((obj, m) in self.replies, f"{obj} {m}: example not checked by the run")
 
 
 def print_replies():
