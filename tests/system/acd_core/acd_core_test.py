@@ -155,6 +155,9 @@ class Surface(unittest.TestCase):
                 "'ac.apfw.check'",
                 '\t"apfw_check":{"Model":"String"}', '\t"apfw_upload_status":{"ip":"String"}',
                 '\t"apfw_pwd_status":{"ip":"String"}',
+                # the diagnostics object next to the seven (docs/ubus-api.md)
+                "'ac.diag'", '\t"status":{}', '\t"ap":{"mac":"String","ip":"String"}',
+                '\t"why":{"mac":"String","ip":"String"}',
                 "'ac.exec.config'", '\t"exec_config":{"iplist":"Array"}',
                 "'ac.get.apinfo'",
                 '\t"wlan_profile":{}', '\t"wlan_info":{}', '\t"wlan_statistic":{}',
