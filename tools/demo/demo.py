@@ -50,7 +50,7 @@ class Tour:
         return r.returncode, r.stdout
 
 
-AC_OBJECTS = ["ac.apcfg.check", "ac.apfw.check", "ac.exec.config", "ac.get.apinfo",
+AC_OBJECTS = ["ac.apcfg.check", "ac.apfw.check", "ac.diag", "ac.exec.config", "ac.get.apinfo",
               "ac.get.config", "ac.set.config", "ac.upgrade"]
 
 
@@ -82,6 +82,18 @@ def step_get_config(t):
     return len(devices) == 3 and modes == [0, 0, 1]
 
 
+def step_diag(t):
+    """The doctor: acd's counters, and why an address is not in get_config."""
+    rc, out = t.ubus("call", "ac.diag", "status")
+    if rc != 0 or json.loads(out)["aps"] != len(t.lab.device_list()):
+        return False
+    rc, out = t.ubus("call", "ac.diag", "why", '{"ip": "10.77.0.99"}')
+    if rc != 0 or json.loads(out)["verdict"] != "unheard":
+        return False
+    rc, out = t.ubus("call", "ac.diag", "why", '{"ip": "10.77.0.11"}')
+    return rc == 0 and json.loads(out)["verdict"] == "listed"
+
+
 def step_relmond(t):
     """The router's own firmware update tool (its own tour)."""
     try:
@@ -105,6 +117,7 @@ STEPS = [
     ("config_check", step_config_check),
     ("apfw_check", step_apfw_check),
     ("tallier", step_tallier),
+    ("diag", step_diag),
     ("relmond", step_relmond),
     ("fwsum", step_fwsum),
 ]
