@@ -36,23 +36,28 @@ enum : unsigned {
 	C_COUNT = C_OUT + AC_HTTP_OUTCOMES - 1
 };
 
-const char *const check_names[AC_CHECKS] = {"short", "tlv", "version", "revision", "maclen",
-					    "magic", "type", "push_address", "upload_unknown", "address"};
-const char *const check_texts[AC_CHECKS] = {
-	"shorter than a header", "data cut short", "header version above 2", "header revision above 2",
-	"MAC length above 6", "wrong magic number", "unknown message type",
-	"push result without an address", "upload response while not listed",
-	"responses name another address"};
-const char *const outcome_names[AC_HTTP_OUTCOMES] = {
-	"none", "stored", "status_error", "no_data", "rejected", "not_json",
-	"oversized", "reset", "connect_failed", "timed_out", "failed"};
+const char *const check_names[AC_CHECKS] = {"short", "tlv",  "version",      "revision",       "maclen",
+                                            "magic", "type", "push_address", "upload_unknown", "address"};
+const char *const check_texts[AC_CHECKS] = {"shorter than a header",
+                                            "data cut short",
+                                            "header version above 2",
+                                            "header revision above 2",
+                                            "MAC length above 6",
+                                            "wrong magic number",
+                                            "unknown message type",
+                                            "push result without an address",
+                                            "upload response while not listed",
+                                            "responses name another address"};
+const char *const outcome_names[AC_HTTP_OUTCOMES] = {"none",           "stored",    "status_error", "no_data",
+                                                     "rejected",       "not_json",  "oversized",    "reset",
+                                                     "connect_failed", "timed_out", "failed"};
 const char *const vex_names[] = {"received", "responses", "push_results"};
 const char *const upload_names[] = {"offers", "accepted", "refused"};
 const char *const http_names[] = {"started", "skipped", "http_error"};
 const char *const upload_kinds[] = {"none", "firmware", "config"};
 
 struct sender {
-	uint32_t addr; // network order; 0: free
+	uint32_t addr;  // network order; 0: free
 	uint32_t named; // AC_CHK_ADDRESS: the address its responses name
 	uint32_t count;
 	int32_t first, last;
@@ -128,9 +133,19 @@ void note_sender(uint32_t addr, const uint8_t *mac, uint8_t check, int32_t now, 
 		memcpy(s->mac, mac, 6);
 		s->hasMac = 1;
 	}
+	// Failures are what the entry tells: the first one restarts the count
+	// that notes about the address made, and later notes do not add to it.
+	bool failed = s->checks & ~(1u << AC_CHK_ADDRESS);
+	if (check == AC_CHK_ADDRESS) {
+		s->named = named;
+		if (failed)
+			return;
+	} else if (!failed) {
+		s->count = 0;
+		s->first = now;
+	}
 	s->check = check;
 	s->checks |= uint16_t(1u << check);
-	s->named = named;
 	s->count++;
 	s->last = now;
 }
@@ -147,7 +162,8 @@ bool find_address(const uint8_t *buf, uint32_t len, bool last, uint32_t *addr)
 			break;
 		if (type == 4) {
 			uint8_t a[4] = {};
-			memcpy(a, buf + off + VEX_TLV_HEAD_LEN, tlen - VEX_TLV_HEAD_LEN < 4 ? tlen - VEX_TLV_HEAD_LEN : 4);
+			memcpy(a, buf + off + VEX_TLV_HEAD_LEN,
+			       tlen - VEX_TLV_HEAD_LEN < 4 ? tlen - VEX_TLV_HEAD_LEN : 4);
 			memcpy(addr, a, 4);
 			found = true;
 			if (!last)
@@ -175,7 +191,7 @@ void add_mac(struct blob_buf *b, const char *name, const uint8_t *mac)
 {
 	char text[18];
 	snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4],
-		 mac[5]);
+	         mac[5]);
 	blobmsg_add_string(b, name, text);
 }
 
@@ -206,8 +222,8 @@ bool parse_mac(const char *s, uint8_t mac[6])
 
 enum { Q_MAC, Q_IP, __Q_MAX };
 const struct blobmsg_policy query_policy[__Q_MAX] = {
-	[Q_MAC] = {"mac", BLOBMSG_TYPE_STRING},
-	[Q_IP] = {"ip", BLOBMSG_TYPE_STRING},
+    [Q_MAC] = {"mac", BLOBMSG_TYPE_STRING},
+    [Q_IP] = {"ip", BLOBMSG_TYPE_STRING},
 };
 
 // 0 when the message names a MAC (*hasMac) or an address; else a ubus status.
@@ -231,14 +247,14 @@ ap_record *find_ap(struct list_head *list, const uint8_t *mac, uint32_t addr)
 }
 
 int diag_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-		struct blob_attr *)
+                struct blob_attr *)
 {
 	ac_diag_status_reply(&ac_reply_buf, &aps, ac_diag_clock());
 	return ac_reply_send(ctx, req);
 }
 
 int diag_ap(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-	    struct blob_attr *msg)
+            struct blob_attr *msg)
 {
 	uint8_t mac[6];
 	bool hasMac;
@@ -254,7 +270,7 @@ int diag_ap(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_
 }
 
 int diag_why(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-	     struct blob_attr *msg)
+             struct blob_attr *msg)
 {
 	uint8_t mac[6];
 	bool hasMac;
@@ -267,9 +283,9 @@ int diag_why(struct ubus_context *ctx, struct ubus_object *, struct ubus_request
 }
 
 struct ubus_method diag_methods[] = {
-	UBUS_METHOD_NOARG("status", diag_status),
-	UBUS_METHOD("ap", diag_ap, query_policy),
-	UBUS_METHOD("why", diag_why, query_policy),
+    UBUS_METHOD_NOARG("status", diag_status),
+    UBUS_METHOD("ap", diag_ap, query_policy),
+    UBUS_METHOD("why", diag_why, query_policy),
 };
 struct ubus_object_type diag_type = GW_UBUS_OBJECT_TYPE("ac-diag", diag_methods);
 struct ubus_object diag_object;
@@ -287,7 +303,7 @@ void ac_diag_datagram(const uint8_t *buf, uint32_t length, const struct sockaddr
 }
 
 void ac_diag_datagram_at(const uint8_t *buf, uint32_t length, uint32_t addr, int handled, int32_t now,
-			 struct list_head *list)
+                         struct list_head *list)
 {
 	const uint8_t *mac = length >= VEX_OFF_MACLEN ? buf + VEX_OFF_APMAC : nullptr;
 	int check = -1;
@@ -300,10 +316,10 @@ void ac_diag_datagram_at(const uint8_t *buf, uint32_t length, uint32_t addr, int
 	else if (length > VEX_HDR_LEN && length - VEX_HDR_LEN < VEX_TLV_HEAD_LEN)
 		check = AC_CHK_TLV;
 	else if (!KvVexCheckDiscoverHeader(&h, &reason))
-		check = reason == VEX_REJECT_VERSION	? AC_CHK_VERSION
-			: reason == VEX_REJECT_REVISION ? AC_CHK_REVISION
-			: reason == VEX_REJECT_MACLEN	? AC_CHK_MACLEN
-							: AC_CHK_MAGIC;
+		check = reason == VEX_REJECT_VERSION    ? AC_CHK_VERSION
+		        : reason == VEX_REJECT_REVISION ? AC_CHK_REVISION
+		        : reason == VEX_REJECT_MACLEN   ? AC_CHK_MACLEN
+		                                        : AC_CHK_MAGIC;
 	else if (!handled)
 		check = AC_CHK_TYPE;
 	else if (h.u2MsgType == VEX_MSG_DISCOVER_RESP || h.u2MsgType == VEX_MSG_AGENT_RESP) {
@@ -410,11 +426,11 @@ void ac_diag_http_end(const char *ip, int32_t id, uint8_t outcome)
 
 void ac_diag_answer(const char *ip, int32_t id, int rc)
 {
-	uint8_t o = rc < 0     ? AC_HTTP_NOT_JSON
-		    : rc == 0      ? AC_HTTP_REJECTED
-		    : st.stored    ? AC_HTTP_STORED
-		    : st.statusError ? AC_HTTP_STATUS_ERROR
-				     : AC_HTTP_NO_DATA;
+	uint8_t o = rc < 0           ? AC_HTTP_NOT_JSON
+	            : rc == 0        ? AC_HTTP_REJECTED
+	            : st.stored      ? AC_HTTP_STORED
+	            : st.statusError ? AC_HTTP_STATUS_ERROR
+	                             : AC_HTTP_NO_DATA;
 	st.stored = st.statusError = false;
 	ac_diag_http_end(ip, id, o);
 }
@@ -438,9 +454,9 @@ void ac_diag_slot(ap_record *ap, int32_t id)
 
 void ac_diag_http_error(const char *ip, int32_t id, int code, bool connected)
 {
-	uint8_t o = code == ACHTTP_ERROR_CONNECT ? AC_HTTP_CONNECT_FAILED
-		    : code == ACHTTP_ERROR_TIMEDOUT ? (connected ? AC_HTTP_TIMED_OUT : AC_HTTP_CONNECT_FAILED)
-						    : AC_HTTP_FAILED;
+	uint8_t o = code == ACHTTP_ERROR_CONNECT    ? AC_HTTP_CONNECT_FAILED
+	            : code == ACHTTP_ERROR_TIMEDOUT ? (connected ? AC_HTTP_TIMED_OUT : AC_HTTP_CONNECT_FAILED)
+	                                            : AC_HTTP_FAILED;
 	ac_diag_http_end(ip, id, o);
 }
 
@@ -450,7 +466,9 @@ void ac_diag_status_reply(struct blob_buf *b, struct list_head *list, int32_t no
 	blobmsg_add_string(b, "version", AC_VERSION);
 	blobmsg_add_u32(b, "uptime", uint32_t(now - st.start));
 	void *t = blobmsg_open_table(b, "lan");
-	add_ip(b, "ip", *reinterpret_cast<const uint32_t *>(ac_device_info.ip));
+	uint32_t lan;
+	memcpy(&lan, ac_device_info.ip, 4); // bytes: no alignment to rely on
+	add_ip(b, "ip", lan);
 	add_mac(b, "mac", ac_device_info.mac);
 	blobmsg_close_table(b, t);
 	uint32_t n = 0, answered = 0;
@@ -519,7 +537,7 @@ void ac_diag_ap_reply(struct blob_buf *b, const ap_record *ap, int32_t now, int3
 }
 
 void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t *mac, uint32_t addr,
-		       int32_t now, int32_t registryNow)
+                       int32_t now, int32_t registryNow)
 {
 	char ip[16];
 	vex_format_ipv4(ip, reinterpret_cast<const uint8_t *>(&addr));
@@ -539,29 +557,33 @@ void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t
 	const char *verdict;
 	if (ap) {
 		verdict = "listed";
-		snprintf(text, sizeof text, "listed: last seen %d s ago at %s", registryNow - ap->lastSeen, ap->ip);
+		snprintf(text, sizeof text, "listed: last seen %d s ago at %s", registryNow - ap->lastSeen,
+		         ap->ip);
 	} else if (failing && (!d || s->last >= d->when)) {
 		verdict = "failing";
-		snprintf(text, sizeof text, "heard, but its datagrams failed a check (%s): %u datagrams, the last %d s ago",
-			 check_texts[s->check], s->count, now - s->last);
+		snprintf(text, sizeof text,
+		         "heard, but its datagrams failed a check (%s): %u so far, the last %d s ago",
+		         check_texts[s->check], s->count, now - s->last);
 	} else if (d) {
 		verdict = d->how == AC_DROP_EXPIRED ? "expired" : "cleared";
 		if (d->how == AC_DROP_EXPIRED)
-			snprintf(text, sizeof text, "was listed; expired %d s ago after %d s without an answer",
-				 now - d->when, d->silent);
+			snprintf(text, sizeof text,
+			         "was listed; expired %d s ago after %d s without an answer", now - d->when,
+			         d->silent);
 		else
-			snprintf(text, sizeof text, "was listed; removed by all_clear %d s ago", now - d->when);
+			snprintf(text, sizeof text, "was listed; removed by all_clear %d s ago",
+			         now - d->when);
 	} else if (s) {
 		verdict = "elsewhere";
 		char named[16];
 		vex_format_ipv4(named, reinterpret_cast<const uint8_t *>(&s->named));
 		const ap_record *there = s->hasMac ? ap_registry_find_mac(list, s->mac) : nullptr;
 		snprintf(text, sizeof text, "heard, but its responses name the address %s%s", named,
-			 there ? ", where it is listed" : "");
+		         there ? ", where it is listed" : "");
 	} else {
 		verdict = "unheard";
 		snprintf(text, sizeof text, "never heard from since acd started %d s ago%s", now - st.start,
-			 st.forgotten ? " (older records were forgotten)" : "");
+		         st.forgotten ? " (older records were forgotten)" : "");
 	}
 	blob_buf_init(b, 0);
 	blobmsg_add_string(b, "verdict", verdict);

@@ -16,9 +16,9 @@ struct ubus_context;
 // Checks a datagram can fail, in the order acd applies them. The last one
 // drops nothing: a response naming an address other than its sender's.
 enum ac_diag_check : uint8_t {
-	AC_CHK_SHORT,          // shorter than a vex header
-	AC_CHK_TLV,            // data after the header too short for one TLV
-	AC_CHK_VERSION,        // header checks
+	AC_CHK_SHORT,   // shorter than a vex header
+	AC_CHK_TLV,     // data after the header too short for one TLV
+	AC_CHK_VERSION, // header checks
 	AC_CHK_REVISION,
 	AC_CHK_MACLEN,
 	AC_CHK_MAGIC,
@@ -38,10 +38,10 @@ enum ac_diag_http : uint8_t {
 	AC_HTTP_REJECTED,     // "parse josn rpc error 1 "
 	AC_HTTP_NOT_JSON,
 	AC_HTTP_OVERSIZED,
-	AC_HTTP_RESET,        // "Connection reset prematurely"
+	AC_HTTP_RESET, // "Connection reset prematurely"
 	AC_HTTP_CONNECT_FAILED,
 	AC_HTTP_TIMED_OUT,
-	AC_HTTP_FAILED,       // any other client error
+	AC_HTTP_FAILED, // any other client error
 	AC_HTTP_OUTCOMES
 };
 
@@ -82,12 +82,12 @@ int ac_diag_register(struct ubus_context *ctx);
 
 // --- the logic behind it, with explicit time and list (for tests) -----------
 void ac_diag_datagram_at(const uint8_t *buf, uint32_t length, uint32_t addr, int handled, int32_t now,
-			 struct list_head *list);
+                         struct list_head *list);
 void ac_diag_dropped_at(const ap_record *ap, uint8_t how, int32_t now, int32_t silent);
 // The "why" answer for a MAC (when mac is set) or an address (network order)
 // into b (restarted). registryNow: the AP registry's clock.
 void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t *mac, uint32_t addr,
-		       int32_t now, int32_t registryNow);
+                       int32_t now, int32_t registryNow);
 void ac_diag_status_reply(struct blob_buf *b, struct list_head *list, int32_t now);
 void ac_diag_ap_reply(struct blob_buf *b, const ap_record *ap, int32_t now, int32_t registryNow);
 // Forgets everything and starts the clock of "uptime" at start (tests).

@@ -188,7 +188,8 @@ void jsonrpc_eof_cb(struct achttp_client *cl)
 {
 	if (!cl->data_eof)
 		fputs("Connection reset prematurely\n", stderr);
-	ac_diag_http_end(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, cl->data_eof ? AC_HTTP_NONE : AC_HTTP_RESET);
+	ac_diag_http_end(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id,
+			 cl->data_eof ? AC_HTTP_NONE : AC_HTTP_RESET);
 	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
 }
 
@@ -217,7 +218,8 @@ void jsonrpc_error_cb(struct achttp_client *cl, int code)
 	}
 	if (text)
 		fprintf(stderr, "Connection error: %s%s\n", text, "");
-	ac_diag_http_error(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, code, cl->local_addr.sa.sa_family != AF_UNSPEC);
+	ac_diag_http_error(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, code,
+			   cl->local_addr.sa.sa_family != AF_UNSPEC);
 	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
 }
 

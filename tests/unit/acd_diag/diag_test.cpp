@@ -36,7 +36,8 @@ bytes message(uint16_t type, std::vector<std::pair<uint16_t, bytes>> tlvs = {}, 
 	KvVexGenVexHdr(out.data(), uint32_t(out.size()), &h);
 	for (auto &t : tlvs) {
 		uint16_t len = uint16_t(t.second.size() + 4);
-		out.insert(out.end(), {uint8_t(t.first >> 8), uint8_t(t.first), uint8_t(len >> 8), uint8_t(len)});
+		out.insert(out.end(),
+		           {uint8_t(t.first >> 8), uint8_t(t.first), uint8_t(len >> 8), uint8_t(len)});
 		out.insert(out.end(), t.second.begin(), t.second.end());
 	}
 	return out;
@@ -60,7 +61,7 @@ std::string json_of(struct blob_attr *root)
 }
 
 class Diag : public ::testing::Test {
-protected:
+      protected:
 	LIST_HEAD(list_);
 	ap_record ap_{};
 	void SetUp() override
@@ -112,18 +113,18 @@ TEST_F(Diag, EachCheckIsNamed)
 		int handled;
 		bool mac;
 	} cases[] = {
-		{"short", bytes(ok.begin(), ok.begin() + 20), 0, false},
-		{"short", bytes(), 0, false},
-		{"tlv", bytes(ok.begin(), ok.begin() + VEX_HDR_LEN + 3), 0, true},
-		{"version", with_field(ok, VEX_OFF_VERSION, 3, 2), 0, true},
-		{"revision", with_field(ok, VEX_OFF_REVISION, 3, 2), 0, true},
-		{"maclen", with_field(ok, VEX_OFF_MACLEN, 7, 2), 0, true},
-		{"magic", with_field(ok, VEX_OFF_MAGIC, 0x01945AE1, 4), 0, true},
-		// version is checked before magic, as the receive path does
-		{"version", with_field(with_field(ok, VEX_OFF_MAGIC, 0, 4), VEX_OFF_VERSION, 9, 2), 0, true},
-		{"type", message(99), 0, true},
-		{"push_address", message(VEX_MSG_SET_RESULT, {{5, ipv4("1.2.3.4")}}), 1, true},
-		{"upload_unknown", message(VEX_MSG_UPLOAD_RESP), 1, true},
+	    {"short", bytes(ok.begin(), ok.begin() + 20), 0, false},
+	    {"short", bytes(), 0, false},
+	    {"tlv", bytes(ok.begin(), ok.begin() + VEX_HDR_LEN + 3), 0, true},
+	    {"version", with_field(ok, VEX_OFF_VERSION, 3, 2), 0, true},
+	    {"revision", with_field(ok, VEX_OFF_REVISION, 3, 2), 0, true},
+	    {"maclen", with_field(ok, VEX_OFF_MACLEN, 7, 2), 0, true},
+	    {"magic", with_field(ok, VEX_OFF_MAGIC, 0x01945AE1, 4), 0, true},
+	    // version is checked before magic, as the receive path does
+	    {"version", with_field(with_field(ok, VEX_OFF_MAGIC, 0, 4), VEX_OFF_VERSION, 9, 2), 0, true},
+	    {"type", message(99), 0, true},
+	    {"push_address", message(VEX_MSG_SET_RESULT, {{5, ipv4("1.2.3.4")}}), 1, true},
+	    {"upload_unknown", message(VEX_MSG_UPLOAD_RESP), 1, true},
 	};
 	int32_t now = 100;
 	for (const Case &c : cases) {
@@ -148,8 +149,9 @@ TEST_F(Diag, GoodDatagramsLeaveNoTrace)
 	feed(message(VEX_MSG_UPLOAD_RESP, {}, 5), "10.0.0.7", 1, 100);
 	feed(message(1), "10.0.0.9", 1, 100); // another controller's request
 	EXPECT_EQ(why_ip("10.0.0.9", 101),
-		  "{\"verdict\":\"unheard\",\"text\":\"never heard from since acd started 101 s ago\"}");
-	EXPECT_EQ(why_ip("10.0.0.7", 101), "{\"verdict\":\"listed\",\"text\":\"listed: last seen 10 s ago at 10.0.0.7\"}");
+	          "{\"verdict\":\"unheard\",\"text\":\"never heard from since acd started 101 s ago\"}");
+	EXPECT_EQ(why_ip("10.0.0.7", 101),
+	          "{\"verdict\":\"listed\",\"text\":\"listed: last seen 10 s ago at 10.0.0.7\"}");
 	ac_diag_status_reply(&reply, &list_, 101);
 	std::string j = json_of(reply.head);
 	EXPECT_NE(j.find("\"responses\":1,\"push_results\":1"), std::string::npos) << j;
@@ -160,14 +162,27 @@ TEST_F(Diag, ResponseNamingAnotherAddress)
 {
 	listed("10.0.0.99");
 	// The last TLV 4 counts, as in the registry.
-	feed(message(VEX_MSG_DISCOVER_RESP, {{4, ipv4("10.0.0.7")}, {4, ipv4("10.0.0.99")}}), "10.0.0.7", 1, 100);
-	EXPECT_EQ(why_ip("10.0.0.7", 101),
-		  "{\"verdict\":\"elsewhere\",\"text\":\"heard, but its responses name the address 10.0.0.99, "
-		  "where it is listed\",\"heard\":{\"from\":\"10.0.0.7\",\"mac\":\"02:00:00:00:00:01\",\"check\":"
-		  "\"address\",\"checks\":[\"address\"],\"count\":1,\"first\":1,\"last\":1}}");
+	feed(message(VEX_MSG_DISCOVER_RESP, {{4, ipv4("10.0.0.7")}, {4, ipv4("10.0.0.99")}}), "10.0.0.7", 1,
+	     100);
+	EXPECT_EQ(
+	    why_ip("10.0.0.7", 101),
+	    "{\"verdict\":\"elsewhere\",\"text\":\"heard, but its responses name the address 10.0.0.99, "
+	    "where it is listed\",\"heard\":{\"from\":\"10.0.0.7\",\"mac\":\"02:00:00:00:00:01\",\"check\":"
+	    "\"address\",\"checks\":[\"address\"],\"count\":1,\"first\":1,\"last\":1}}");
 	// Nothing was dropped.
 	ac_diag_status_reply(&reply, &list_, 101);
 	EXPECT_NE(json_of(reply.head).find("\"responses\":1"), std::string::npos);
+	// A failure from the same sender is what the answer names, before and after further notes.
+	feed(message(99), "10.0.0.7", 0, 102);
+	feed(message(VEX_MSG_DISCOVER_RESP, {{4, ipv4("10.0.0.99")}}), "10.0.0.7", 1, 103);
+	std::string j = why_ip("10.0.0.7", 104);
+	EXPECT_NE(
+	    j.find(
+	        "\"verdict\":\"failing\",\"text\":\"heard, but its datagrams failed a check (unknown message "
+	        "type): 1 so far, the last 2 s ago\""),
+	    std::string::npos)
+	    << j;
+	EXPECT_NE(j.find("\"check\":\"type\",\"checks\":[\"type\",\"address\"]"), std::string::npos) << j;
 }
 
 TEST_F(Diag, ExpiredClearedAndWhatCameLater)
@@ -175,9 +190,10 @@ TEST_F(Diag, ExpiredClearedAndWhatCameLater)
 	listed("10.0.0.7");
 	ac_diag_dropped_at(&ap_, AC_DROP_EXPIRED, 200, 85);
 	list_del(&ap_.list);
-	EXPECT_EQ(why_mac(MAC1, 230), "{\"verdict\":\"expired\",\"text\":\"was listed; expired 30 s ago after 85 s "
-				      "without an answer\",\"dropped\":{\"how\":\"expired\",\"ip\":\"10.0.0.7\","
-				      "\"mac\":\"02:00:00:00:00:01\",\"ago\":30,\"silent\":85}}");
+	EXPECT_EQ(why_mac(MAC1, 230),
+	          "{\"verdict\":\"expired\",\"text\":\"was listed; expired 30 s ago after 85 s "
+	          "without an answer\",\"dropped\":{\"how\":\"expired\",\"ip\":\"10.0.0.7\","
+	          "\"mac\":\"02:00:00:00:00:01\",\"ago\":30,\"silent\":85}}");
 	// Failing datagrams after the expiry are the newer news...
 	feed(with_field(message(2), VEX_OFF_MAGIC, 0, 4), "10.0.0.7", 0, 240);
 	EXPECT_NE(why_ip("10.0.0.7", 241).find("\"verdict\":\"failing\""), std::string::npos);
@@ -185,8 +201,8 @@ TEST_F(Diag, ExpiredClearedAndWhatCameLater)
 	ac_diag_dropped_at(&ap_, AC_DROP_CLEARED, 250, 3);
 	std::string j = why_ip("10.0.0.7", 251);
 	EXPECT_NE(j.find("\"verdict\":\"cleared\",\"text\":\"was listed; removed by all_clear 1 s ago\""),
-		  std::string::npos)
-		<< j;
+	          std::string::npos)
+	    << j;
 	EXPECT_NE(j.find("\"heard\":{"), std::string::npos) << j;
 }
 
@@ -198,8 +214,9 @@ TEST_F(Diag, MemoryIsBounded)
 		feed(message(99), ip, 0, int32_t(100 + i));
 	}
 	// The four oldest are forgotten, and the answer says so.
-	EXPECT_EQ(why_ip("10.0.1.1", 200), "{\"verdict\":\"unheard\",\"text\":\"never heard from since acd started "
-					   "200 s ago (older records were forgotten)\"}");
+	EXPECT_EQ(why_ip("10.0.1.1", 200),
+	          "{\"verdict\":\"unheard\",\"text\":\"never heard from since acd started "
+	          "200 s ago (older records were forgotten)\"}");
 	EXPECT_NE(why_ip("10.0.1.5", 200).find("failing"), std::string::npos);
 	snprintf(ip, sizeof ip, "10.0.1.%u", AC_DIAG_SENDERS + 4);
 	EXPECT_NE(why_ip(ip, 200).find("failing"), std::string::npos);
@@ -223,10 +240,13 @@ TEST_F(Diag, PerApStamps)
 	ap_.diag.slotTime[2] = ac_diag_clock() - 7;
 	ac_diag_ap_reply(&reply, &ap_, ac_diag_clock(), 1010);
 	ap_.slots[2] = nullptr;
-	EXPECT_EQ(json_of(reply.head),
-		  "{\"mac\":\"02:00:00:00:00:01\",\"ip\":\"10.0.0.7\",\"UbootMode\":0,\"last_seen\":10,\"last_polled\":6,"
-		  "\"upload\":\"config\",\"slots\":{\"104\":7},\"requests\":{\"wlan_profile\":{\"outcome\":\"none\","
-		  "\"ago\":-1},\"wlan_statistic\":{\"outcome\":\"none\",\"ago\":-1},\"sta_statistic\":{\"outcome\":"
-		  "\"none\",\"ago\":-1}}}");
+	EXPECT_EQ(
+	    json_of(reply.head),
+	    "{\"mac\":\"02:00:00:00:00:01\",\"ip\":\"10.0.0.7\",\"UbootMode\":0,\"last_seen\":10,\"last_"
+	    "polled\":6,"
+	    "\"upload\":\"config\",\"slots\":{\"104\":7},\"requests\":{\"wlan_profile\":{\"outcome\":"
+	    "\"none\","
+	    "\"ago\":-1},\"wlan_statistic\":{\"outcome\":\"none\",\"ago\":-1},\"sta_statistic\":{\"outcome\":"
+	    "\"none\",\"ago\":-1}}}");
 }
 } // namespace
