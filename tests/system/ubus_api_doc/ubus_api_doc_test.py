@@ -166,6 +166,9 @@ def read_reference():
                 ref[obj][meth]["args"][m.group(1)] = (m.group(2), "not declared" not in m.group(3))
             if "Reply: none." in line:
                 ref[obj][meth]["reply"] = False
+            m = re.search(r"Status: ([^.]*)", line)
+            if m and "status" not in ref[obj][meth]:
+                ref[obj][meth]["status"] = m.group(1)
         if line.startswith("```"):
             fence = line[3:].strip()
             j = i + 1
@@ -291,6 +294,25 @@ class Reference(unittest.TestCase):
             self.assertTrue(m in self.ref.get(obj, {}), f"ubus call {obj} {m}")
             for a in json.loads(args or "{}"):
                 self.assertTrue(a in self.ref[obj][m]["args"], f"ubus call {obj} {m}: {a}")
+
+    def test_status_codes(self):
+        """Every method that names status 2 for a missing argument gives it for
+        none; tallier gives 4 for a device it does not track."""
+        checked = 0
+        for obj, methods in self.ref.items():
+            for m, info in methods.items():
+                self.assertIn("status", info, f"{obj} {m}: no status line")
+                if re.search(r"\b2 (without|when an argument)", info["status"]):
+                    with self.subTest(call=f"{obj} {m}"):
+                        r = self.lab.world.ubus("call", obj, m, "{}")
+                        self.assertEqual(r.returncode, 256 - 2, r.stdout)
+                        self.assertEqual(r.stdout, "")
+                        checked += 1
+        self.assertGreaterEqual(checked, 13)
+        r = self.lab.world.ubus("call", "luci2.network.tallier", "statistics", '{"device": "nonesuch0"}')
+        self.assertEqual((r.returncode, r.stdout), (256 - 4, ""))
+        r = self.lab.world.ubus("call", "ac.diag", "ap", json.dumps({"ip": ap_ip(9)}))
+        self.assertEqual((r.returncode, r.stdout), (256 - 4, ""))
 
     def test_examples_have_the_shape_of_real_replies(self):
         """Each example is like some reply of the run, each reply like some example."""
