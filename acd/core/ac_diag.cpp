@@ -12,6 +12,7 @@
 #include "core/ac_reply.hpp"
 #include "core/device_info.hpp"
 #include "stats/jsonrpc.hpp"
+#include "stats/poll_run.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/codec/vex_tlv.hpp"
 
@@ -81,20 +82,12 @@ struct diag_state {
 	uint32_t forgotten;
 	unsigned nextDrop;
 	int32_t start;
-	// the run in progress and the last finished one
-	uint64_t runMs;
-	int32_t runStart, lastStart;
-	uint32_t runAps, runReq, lastAps, lastReq, lastTookMs;
+	// the last statistics poll run that completed, and when
+	poll_run_totals lastRun;
+	int32_t lastRunEnd;
 	bool stored, statusError; // set while one answer is handled
 };
 diag_state st;
-
-uint64_t diag_ms()
-{
-	struct timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
-}
 
 // The AP registry's clock (the one lastSeen and lastPoll are in).
 int32_t registry_now()
@@ -293,7 +286,9 @@ struct ubus_object diag_object;
 
 int32_t ac_diag_clock()
 {
-	return int32_t(diag_ms() / 1000) + 1;
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return int32_t(ts.tv_sec) + 1;
 }
 
 void ac_diag_datagram(const uint8_t *buf, uint32_t length, const struct sockaddr_in *from, int handled)
@@ -380,22 +375,10 @@ void ac_diag_upload_offer()
 	st.counters[C_OFFERS]++;
 }
 
-void ac_diag_poll_run(bool start)
+void ac_diag_poll_run(const poll_run_totals *t)
 {
-	if (start) {
-		st.runMs = diag_ms();
-		st.runStart = ac_diag_clock();
-		st.runAps = 0;
-		struct list_head *p;
-		list_for_each(p, &aps)
-			st.runAps++;
-		st.runReq = st.counters[C_STARTED];
-		return;
-	}
-	st.lastStart = st.runStart;
-	st.lastTookMs = uint32_t(diag_ms() - st.runMs);
-	st.lastAps = st.runAps;
-	st.lastReq = st.counters[C_STARTED] - st.runReq;
+	st.lastRun = *t;
+	st.lastRunEnd = ac_diag_clock();
 }
 
 void ac_diag_http_start(bool skipped)
@@ -471,16 +454,10 @@ void ac_diag_status_reply(struct blob_buf *b, struct list_head *list, int32_t no
 	add_ip(b, "ip", lan);
 	add_mac(b, "mac", ac_device_info.mac);
 	blobmsg_close_table(b, t);
-	uint32_t n = 0, answered = 0;
-	ap_record *ap;
-	list_for_each_entry(ap, list, list) {
+	uint32_t n = 0;
+	struct list_head *p;
+	list_for_each(p, list)
 		n++;
-		for (int32_t s : ap->diag.slotTime)
-			if (st.lastStart && s >= st.lastStart) {
-				answered++;
-				break;
-			}
-	}
 	blobmsg_add_u32(b, "aps", n);
 	t = blobmsg_open_table(b, "vex");
 	add_counters(b, C_RX, 3, vex_names);
@@ -495,13 +472,15 @@ void ac_diag_status_reply(struct blob_buf *b, struct list_head *list, int32_t no
 	add_counters(b, C_STARTED, 3, http_names);
 	add_counters(b, C_OUT, AC_HTTP_OUTCOMES - 1, outcome_names + 1);
 	blobmsg_close_table(b, t);
-	if (st.lastStart) {
+	if (st.lastRunEnd) {
+		// as the "ac.poll.run" event tells it
 		t = blobmsg_open_table(b, "last_poll");
-		blobmsg_add_u32(b, "ago", uint32_t(now - st.lastStart));
-		blobmsg_add_u32(b, "took_ms", st.lastTookMs);
-		blobmsg_add_u32(b, "aps", st.lastAps);
-		blobmsg_add_u32(b, "requests", st.lastReq);
-		blobmsg_add_u32(b, "answered", answered);
+		blobmsg_add_u32(b, "ago", uint32_t(now - st.lastRunEnd));
+		blobmsg_add_u32(b, "took_ms", st.lastRun.ms);
+		blobmsg_add_u32(b, "aps", st.lastRun.aps);
+		blobmsg_add_u32(b, "asked", st.lastRun.asked);
+		blobmsg_add_u32(b, "answered", st.lastRun.answered);
+		blobmsg_add_u32(b, "failed", st.lastRun.failed);
 		blobmsg_close_table(b, t);
 	}
 	blobmsg_add_u32(b, "forgotten", st.forgotten);

@@ -12,6 +12,7 @@
 
 // Not the bus headers: the statistics code that reports here is also built without them.
 struct ubus_context;
+struct poll_run_totals;
 
 // Checks a datagram can fail, in the order acd applies them. The last one
 // drops nothing: a response naming an address other than its sender's.
@@ -61,9 +62,9 @@ void ac_diag_datagram(const uint8_t *buf, uint32_t length, const struct sockaddr
 void ac_diag_expiring(struct list_head *list, int32_t now);
 void ac_diag_clearing(struct list_head *list);
 void ac_diag_upload_offer();
-// The statistics poll: a run starts and ends; exchanges start or are skipped
-// because the last one for the same AP and request is still open.
-void ac_diag_poll_run(bool start);
+// The statistics poll: a run whose exchanges have all ended; exchanges start
+// or are skipped because the last one for the same AP and request is still open.
+void ac_diag_poll_run(const poll_run_totals *t);
 void ac_diag_http_start(bool skipped);
 // The HTTP status of an answer (counted when not 200 or 204).
 void ac_diag_http_status(int code);

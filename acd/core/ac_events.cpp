@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/ac_diag.hpp"
 #include "core/ac_reply.hpp"
 #include "core/ac_ubus.hpp"
 #include "stats/poll_run.hpp"
@@ -89,6 +90,7 @@ void ac_event_upload(const uint8_t mac[6], const char *ip, uint8_t kind, const c
 
 void ac_event_poll_run(const poll_run_totals *t)
 {
+	ac_diag_poll_run(t);
 	if (!ac_ubus_ctx)
 		return;
 	ac_event_open(nullptr, nullptr);

@@ -298,7 +298,5 @@ void apinfo_poll()
 
 void ac_stats_poll()
 {
-	ac_diag_poll_run(true);
 	apinfo_poll();
-	ac_diag_poll_run(false);
 }

@@ -48,6 +48,7 @@ SCENARIO = [
     ("luci2.network.tallier", "devices", None),
     ("luci2.network.tallier", "statistics", {"device": "br-lan"}),
     ("luci2.network.tallier", "statistics", None),
+    ("wait", "move", None),  # AP 2 takes another address: "ac.ap.change"
     ("ac.get.apinfo", "all_clear", None),
     ("ac.diag", "why", {"mac": ap_mac(2)}),
 ]
@@ -139,7 +140,8 @@ def read_reference():
     """{object: {method: {"args": {name: (type, declared)}, "examples": [text],
     "reply": bool}}} and the `ubus call` lines of the reference."""
     text = open(source_path(DOC)).read()
-    ref, calls = {}, []
+    ref, calls, events = {}, [], {}
+    event = None
     obj = meth = None
     in_args = False
     lines = text.split("\n")
@@ -150,6 +152,11 @@ def read_reference():
         if m:
             obj, meth = m.group(1), None
             ref[obj] = {}
+        if line.startswith("## "):
+            event = None
+        m = re.match(r"^### `(ac\.[a-z.]+)`", line)
+        if m and line and in_events(lines, i):
+            event = events[m.group(1)] = []
         m = re.match(r"^### `([a-z0-9_]+)`", line)
         if m and obj:
             meth = m.group(1)
@@ -177,11 +184,21 @@ def read_reference():
             body = "\n".join(lines[i + 1:j])
             if fence == "json" and meth:
                 ref[obj][meth]["examples"].append(body)
+            if fence == "json" and event is not None:
+                event.append(body)
             for c in re.findall(r"ubus call (\S+) (\S+)(?: '([^']*)')?", body):
                 calls.append(c)
             i = j
         i += 1
-    return ref, calls
+    return ref, calls, events
+
+
+def in_events(lines, i):
+    """Whether line i lies in the section "## Events"."""
+    for line in reversed(lines[:i]):
+        if line.startswith("## "):
+            return line.strip() == "## Events"
+    return False
 
 
 def bus_list(lab):
@@ -214,6 +231,10 @@ class Lab:
             w.run(["mkdir", "-p", "/tmp/rpcd"], check=True)
             w.write("/tmp/rpcd/tallier.so", open(build_path("tallier/tallier.so"), "rb").read())
             w.spawn([build_path("platform/rpcd/rpcd"), "-s", "/var/run/ubus.sock", "-p", "/tmp/rpcd"])
+            w.write("/tmp/events.txt", "")
+            with open(w.path("/tmp/events.txt"), "w") as f:
+                w.spawn(["stdbuf", "-oL", build_path("platform/ubus/ubus"), "listen", "ac.*"], stdout=f)
+            time.sleep(0.3)
             self.lab.start_acd()
             wait_for(lambda: w.ubus("list", "luci2.network.tallier").returncode == 0, 10, "tallier")
         except BaseException:
@@ -234,8 +255,12 @@ def run_scenario(lab):
     out = {}
     for obj, method, args in SCENARIO:
         if obj == "wait":
-            path = {"push": None, "upload": "/tmp/.firmware_status"}[method]
-            if path:
+            path = {"push": None, "upload": "/tmp/.firmware_status", "move": None}[method]
+            if method == "move":
+                lab.sim.set(1, ip="10.77.0.42/24")
+                lab.call("ac.get.apinfo", "ap_discover")
+                wait_for(lambda: "10.77.0.42" in [d["IPAddress"] for d in lab.device_list()], 10, "the move")
+            elif path:
                 wait_for(lambda: lab.world.exists(path), 20, method)
             else:
                 wait_for(lambda: any(e.get("hdr", {}).get("type") == 3 for e in lab.sim.log(1)), 10, "the push")
@@ -254,12 +279,18 @@ def run_scenario(lab):
 class Reference(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.ref, cls.calls = read_reference()
+        cls.ref, cls.calls, cls.events = read_reference()
         cls.env = Lab()
         cls.lab = cls.env.__enter__()
         try:
             cls.bus = bus_list(cls.lab)
             cls.replies = run_scenario(cls.lab)
+            time.sleep(0.5)  # the last events reach the listener
+            cls.heard = {}
+            for line in cls.lab.world.read("/tmp/events.txt").splitlines():
+                if line.strip():
+                    (name, data), = parse_json(line)[0]
+                    cls.heard.setdefault(name, []).append(data)
         except BaseException:
             cls.env.__exit__(None, None, None)
             raise
@@ -294,6 +325,25 @@ class Reference(unittest.TestCase):
             self.assertTrue(m in self.ref.get(obj, {}), f"ubus call {obj} {m}")
             for a in json.loads(args or "{}"):
                 self.assertTrue(a in self.ref[obj][m]["args"], f"ubus call {obj} {m}: {a}")
+
+    def test_events_have_the_shape_of_real_ones(self):
+        """Every event of the run is in the reference and like one of its examples,
+        every example like an event of the run."""
+        self.assertTrue(self.events, "no events in the reference")
+        for name, seen in self.heard.items():
+            with self.subTest(event=name):
+                self.assertTrue(name in self.events, f"event {name} is sent but not in {DOC}")
+                examples = [parse_json(e)[0] for e in self.events[name]]
+                self.assertTrue(examples, "no example")
+                for e in examples:
+                    self.assertEqual([k for k, _ in e], [name])
+                    whys = [mismatch(e[0][1], d) for d in seen]
+                    self.assertFalse(all(whys), f"example like no event: {whys}")
+                for d in seen:
+                    whys = [mismatch(e[0][1], d) for e in examples]
+                    self.assertFalse(all(whys), f"an event like no example: {whys}")
+        for name in self.events:
+            self.assertTrue(name in self.heard, f"{DOC} names event {name}, which the run never sent")
 
     def test_status_codes(self):
         """Every method that names status 2 for a missing argument gives it for
