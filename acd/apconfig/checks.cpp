@@ -8,6 +8,7 @@
 
 #include "apconfig/apconfig_methods.hpp"
 #include "apconfig/status_record.hpp"
+#include "apconfig/tmp_file.hpp"
 #include "apconfig/upload_codec.hpp"
 #include "core/ac_reply.hpp"
 #include "core/ac_ubus_policy.hpp"
@@ -123,7 +124,9 @@ int ac_apcfg_enc_key_check(struct ubus_context *ctx, struct ubus_object *, struc
 	if (!tb[KEY_CHECK_KEY] || blobmsg_type(tb[KEY_CHECK_KEY]) != BLOBMSG_TYPE_STRING)
 		return UBUS_STATUS_INVALID_ARGUMENT;
 	char *cmd = ac_key_check_command(blobmsg_get_string(tb[KEY_CHECK_KEY]));
-	int32_t status = cmd ? system(cmd) : -1;
+	// The shell's redirection follows links: it gets a fresh file of ours to
+	// write into, which nobody else may replace in the sticky /tmp.
+	int32_t status = cmd && ac_tmp_create_new(AC_KEY_CHECK_OUT, 0600) ? system(cmd) : -1;
 	free(cmd);
 	// The decrypted file is only a test result: never leave it behind.
 	unlink(AC_KEY_CHECK_OUT);

@@ -7,6 +7,7 @@
 #include "apconfig/apconfig_methods.hpp"
 #include "apconfig/csv.hpp"
 #include "apconfig/iplist.hpp"
+#include "apconfig/tmp_file.hpp"
 #include "core/ac_reply.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "vex/ap_list.hpp"
@@ -36,13 +37,15 @@ int ac_gen_export_config(struct ubus_context *, struct ubus_object *, struct ubu
 	if (!tb[IPLIST_IPLIST])
 		return UBUS_STATUS_INVALID_ARGUMENT;
 
-	file_ptr f(fopen(CSV_PATH, "w+"));
+	char tmp[AC_TMP_NAME_LEN];
+	FILE *f = ac_tmp_begin(CSV_PATH, 0666, tmp);
 	if (!f)
 		return UBUS_STATUS_OK;
 	char line[CSV_LINE_LEN];
 	csv_format_header(line);
-	fputs(line, f.get());
-	iplist_for_each_ap(tb[IPLIST_IPLIST], &aps, export_config_row, f.get());
+	fputs(line, f);
+	iplist_for_each_ap(tb[IPLIST_IPLIST], &aps, export_config_row, f);
+	ac_tmp_commit(f, tmp, CSV_PATH);
 	return UBUS_STATUS_OK;
 }
 

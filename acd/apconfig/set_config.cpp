@@ -1,12 +1,14 @@
 // ac.set.config: set_config stores the pending settings document that
 // exec_config pushes; pwd_status hands out each AP's push result once.
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "apconfig/apconfig_methods.hpp"
 #include "apconfig/settings_codec.hpp"
+#include "apconfig/tmp_file.hpp"
 #include "core/ac_reply.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "gw/jsonc.hpp"
@@ -31,6 +33,15 @@ int ac_set_config(struct ubus_context *, struct ubus_object *, struct ubus_reque
 	blobmsg_parse(set_config_policy, __SET_CONFIG_MAX, tb, blob_data(msg), blob_len(msg));
 	if (!tb[SET_CONFIG_CONFIG])
 		return UBUS_STATUS_INVALID_ARGUMENT;
+	// The formatter recurses once per level and the platform's has no bound: a
+	// deep table would overflow the stack. Deeper than the parser takes, it
+	// could not be stored anyway.
+	if (settings_depth(tb[SET_CONFIG_CONFIG], blob_raw_len(tb[SET_CONFIG_CONFIG]), SETTINGS_DEPTH_MAX) >
+	    SETTINGS_DEPTH_MAX) {
+		fprintf(stderr, "set_config: config nested deeper than %d levels, not stored \n",
+			SETTINGS_DEPTH_MAX);
+		return UBUS_STATUS_INVALID_COMMAND;
+	}
 
 	std::unique_ptr<char, free_deleter> text(blobmsg_format_json(tb[SET_CONFIG_CONFIG], true));
 	if (!text)
@@ -45,8 +56,11 @@ int ac_set_config(struct ubus_context *, struct ubus_object *, struct ubus_reque
 	std::unique_ptr<json_object, json_deleter> doc(parsed);
 	if (!doc || !json_object_is_type(doc.get(), json_type_object))
 		return UBUS_STATUS_INVALID_COMMAND;
-	// A failed write leaves the earlier document; the caller is not told.
-	json_object_to_file(SETTINGS_DOC_PATH, doc.get());
+	// The library's plain file writer's text, put in place whole. A failed
+	// write leaves the earlier document; the caller is not told.
+	const char *out = json_object_to_json_string_ext(doc.get(), JSON_C_TO_STRING_PLAIN);
+	if (out)
+		ac_tmp_replace(SETTINGS_DOC_PATH, out, strlen(out), 0644);
 	return UBUS_STATUS_OK;
 }
 

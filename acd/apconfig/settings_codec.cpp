@@ -237,3 +237,25 @@ uint16_t settings_push_data(uint8_t *buf, uint32_t capacity, struct blob_attr *d
 	KvVexFreeVexData(entries, VEX_MAX_TLV);
 	return len;
 }
+
+int settings_depth(const struct blob_attr *attr, size_t avail, int limit)
+{
+	if (!blobmsg_check_attr_len(attr, false, avail))
+		return 0;
+	int type = blobmsg_type(attr);
+	if (type != BLOBMSG_TYPE_TABLE && type != BLOBMSG_TYPE_ARRAY)
+		return 0;
+	if (limit <= 0)
+		return 1;
+	int deepest = 0;
+	const struct blob_attr *pos;
+	size_t rem = blobmsg_data_len(attr);
+	__blob_for_each_attr(pos, blobmsg_data(attr), rem) {
+		int d = settings_depth(pos, rem, limit - 1);
+		if (d > deepest)
+			deepest = d;
+		if (deepest >= limit)
+			break;
+	}
+	return 1 + deepest;
+}

@@ -40,6 +40,16 @@ void settings_mask_add(uint32_t mask[SETTINGS_MASK_WORDS], const settings_def *d
 // The field mask TLV (type 129, 20 bytes) with the words big-endian. 1, or 0 without memory.
 int settings_mask_entry(vex_tlv *entry, const uint32_t mask[SETTINGS_MASK_WORDS]);
 
+// The JSON parser takes documents nested at most this deep (containers,
+// counting the outermost object): what set_config may store and read back.
+constexpr int SETTINGS_DEPTH_MAX = 32;
+
+// How deep containers nest in attr (0 for a plain value, 1 for a table of plain
+// values, ...), counting no further than limit + 1. Bounded recursion, so a
+// document of any depth is measured without running out of stack; invalid
+// elements count as plain values, as the formatter skips them.
+int settings_depth(const struct blob_attr *attr, size_t avail, int limit);
+
 // The text of a document value: strings as they are; integers and booleans as
 // decimal text in buf. nullptr for anything else (null, fractions, tables,
 // arrays), which the push leaves out.

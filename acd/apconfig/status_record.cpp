@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include "apconfig/tmp_file.hpp"
 
 static_assert(AC_STATUS_RECORD_LEN == 64, "status records are 64 bytes");
 
@@ -32,17 +35,18 @@ void ac_status_write(const char *path, const char *ip, int32_t number)
 {
 	uint8_t record[AC_STATUS_RECORD_LEN];
 	ac_status_record_format(record, ip, number);
-	FILE *f = fopen(path, "w");
-	if (!f)
-		return;
-	fwrite(record, 1, sizeof record, f);
-	fclose(f);
+	ac_tmp_replace(path, record, sizeof record, 0666);
 }
 
 int32_t ac_status_take(const char *path, const char *ip)
 {
 	int32_t status = AC_STATUS_NONE;
-	FILE *f = fopen(path, "r");
+	// Only a record of ours: no link to another file, and nothing (a FIFO)
+	// that would make the loop wait.
+	int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	FILE *f = fd < 0 ? nullptr : fdopen(fd, "r");
+	if (!f && fd >= 0)
+		close(fd);
 	if (f) {
 		char piece[AC_STATUS_RECORD_LEN];
 		while (fgets(piece, sizeof piece, f))

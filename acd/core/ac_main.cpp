@@ -45,6 +45,10 @@ struct uloop_timeout ac_stats_timer;
 struct uloop_timeout ac_unicast_timer;
 struct uloop_timeout ac_expire_timer;
 
+// A fork and an exec need little; the kernel's frame comes on top.
+constexpr size_t AC_CRASH_STACK = 16384;
+alignas(16) char ac_crash_stack[AC_CRASH_STACK];
+
 // A crashed daemon hands its restart to the outside script, which outlives us.
 // The script must not keep our sockets: the daemon it starts binds the same
 // ports. Only plain system calls here; the heap may be what crashed.
@@ -67,6 +71,24 @@ void ac_crash_handler(int)
 }
 } // namespace
 
+int ac_crash_handler_install()
+{
+	// Without its own stack the handler cannot run after an overflow: the
+	// fault comes from the exhausted stack it would run on.
+	stack_t ss;
+	memset(&ss, 0, sizeof ss);
+	ss.ss_sp = ac_crash_stack;
+	ss.ss_size = sizeof ac_crash_stack;
+	bool onStack = sigaltstack(&ss, nullptr) == 0;
+
+	struct sigaction sa;
+	memset(&sa, 0, sizeof sa);
+	sa.sa_handler = ac_crash_handler;
+	sigemptyset(&sa.sa_mask);
+	sa.sa_flags = SA_RESTART | (onStack ? SA_ONSTACK : 0);
+	return sigaction(SIGSEGV, &sa, nullptr);
+}
+
 int acd_main()
 {
 	if (ac_device_info_init() != 0) {
@@ -74,12 +96,7 @@ int acd_main()
 		return 1;
 	}
 
-	struct sigaction sa;
-	memset(&sa, 0, sizeof sa);
-	sa.sa_handler = ac_crash_handler;
-	sigemptyset(&sa.sa_mask);
-	sa.sa_flags = SA_RESTART;
-	if (sigaction(SIGSEGV, &sa, nullptr) < 0)
+	if (ac_crash_handler_install() < 0)
 		fprintf(stderr, "sigaction() : %s \n", strerror(errno));
 	signal(SIGPIPE, SIG_IGN);
 

@@ -190,18 +190,15 @@ void conn_start_connect(conn *c)
 	if (c->timeout_ms > 0)
 		uloop_timeout_set(&c->limit, c->timeout_ms);
 
-	// Literal addresses never wait; a name is looked up with the resolver.
+	// Literal addresses only: the resolver would block the whole loop for as
+	// long as a name server takes not to answer.
 	addrinfo hints = {};
 	hints.ai_socktype = SOCK_STREAM;
 	hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
 	addrinfo *res = nullptr;
 	const char *port = c->uc.url->port ? c->uc.url->port : "80";
-	if (getaddrinfo(c->uc.url->host, port, &hints, &res) != 0) {
-		hints.ai_flags = AI_NUMERICSERV;
+	if (getaddrinfo(c->uc.url->host, port, &hints, &res) != 0)
 		res = nullptr;
-		if (getaddrinfo(c->uc.url->host, port, &hints, &res) != 0)
-			res = nullptr;
-	}
 	if (!res || res->ai_addrlen > sizeof(c->uc.remote_addr)) {
 		if (res)
 			freeaddrinfo(res);
@@ -439,6 +436,12 @@ void conn_destroy(conn *c)
 	free(c);
 }
 
+bool conn_host_is_address(const char *host)
+{
+	unsigned char a[sizeof(struct in6_addr)];
+	return inet_pton(AF_INET, host, a) == 1 || inet_pton(AF_INET6, host, a) == 1;
+}
+
 bool conn_is_redirect(int status)
 {
 	return status == 301 || status == 302 || status == 307 || status == 308;
@@ -566,6 +569,10 @@ int achttp_redirect(achttp_client *cl)
 	achttp_url *url = achttp::url_resolve(cl->url, c->resp.location);
 	if (!url)
 		return 0;
+	if (!conn_host_is_address(url->host)) {
+		achttp::url_free(url);
+		return -1;
+	}
 	achttp::url_free(cl->url);
 	cl->url = url;
 	conn_close_socket(c);

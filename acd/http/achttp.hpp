@@ -60,7 +60,8 @@ struct achttp_client {
 	int status_code;
 };
 
-// NULL for anything but an "http://" URL, or when out of memory.
+// NULL for anything but an "http://" URL, or when out of memory. A URL whose
+// host is a name, not an address, fails at connect: names are never looked up.
 struct achttp_client *achttp_new(const char *url, const struct achttp_cb *cb);
 // Starts a non-blocking connect; 0, or -1 for a NULL client. A failed connect
 // is reported through the error callback with ACHTTP_ERROR_CONNECT.
@@ -80,7 +81,8 @@ int achttp_request(struct achttp_client *cl);
 int achttp_read(struct achttp_client *cl, char *buf, int len);
 // Follows a 301, 302, 307 or 308 answer that names an http Location: new URL,
 // new connection, the same request again (body included). 1 when followed,
-// else 0. Call it from header_done.
+// -1 when the target names its host by name (this client never looks names
+// up: the lookup would block the loop), else 0. Call it from header_done.
 int achttp_redirect(struct achttp_client *cl);
 // Ends the exchange without further callbacks.
 void achttp_disconnect(struct achttp_client *cl);

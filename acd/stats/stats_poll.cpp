@@ -173,11 +173,15 @@ void jsonrpc_read_cb(struct achttp_client *cl)
 
 void jsonrpc_header_cb(struct achttp_client *cl)
 {
-	if (jsonrpc_redirects < JSONRPC_REDIRECT_MAX && achttp_redirect(cl) > 0) {
+	int followed = jsonrpc_redirects < JSONRPC_REDIRECT_MAX ? achttp_redirect(cl) : 0;
+	if (followed > 0) {
 		fprintf(stderr, "Redirected to %s on %s\n", cl->url->location, cl->url->host);
 		jsonrpc_redirects++;
 		return;
 	}
+	// A name would need a lookup, which blocks the loop: the answer at hand counts.
+	if (followed < 0)
+		fprintf(stderr, "AP %s redirects to a host name, not followed\n", jsonrpc_exchange_of(cl)->ip);
 	jsonrpc_redirects = 0;
 	if (cl->status_code != 200 && cl->status_code != 204)
 		fprintf(stderr, "HTTP error %d\n", cl->status_code);

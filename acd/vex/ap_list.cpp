@@ -8,10 +8,20 @@
 
 LIST_HEAD(aps);
 
+int32_t ap_clock_monotonic()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	// Shortly after boot the clock may read 0 s.
+	return int32_t(ts.tv_sec) + 1;
+}
+
+int32_t (*ap_clock)() = ap_clock_monotonic;
+
 int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode)
 {
 	ap_save_change change;
-	int rc = ap_registry_save(&aps, block, hdr, mode, int32_t(time(nullptr)), &change);
+	int rc = ap_registry_save(&aps, block, hdr, mode, ap_clock(), &change);
 	ac_event_ap_saved(&change);
 	return rc;
 }
@@ -48,7 +58,7 @@ int KvVexHandleAgentLoaderResponse(vex_msg *msg)
 
 int discover_expire_check()
 {
-	int32_t now = int32_t(time(nullptr));
+	int32_t now = ap_clock();
 	clear_vap_sta_info();
 	ac_diag_expiring(&aps, now);
 	ap_registry_expire(&aps, now, ac_event_ap_expired);

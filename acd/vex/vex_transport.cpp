@@ -22,7 +22,7 @@ int vex_broad_sock = -1;
 namespace {
 struct uloop_fd vex_fd;
 struct uloop_fd vex_broad_fd;
-time_t vex_mcast_refreshed;
+int32_t vex_mcast_refreshed; // on the registry's clock, like every interval
 uint8_t vex_rx_buf[VEX_MAX_MSG];
 uint8_t vex_tx_buf[VEX_MAX_MSG];
 
@@ -164,7 +164,7 @@ int vex_send_broadcast_pkt(const uint8_t *data, int length)
 
 int vex_send_multicast_pkt(const uint8_t *data, int length)
 {
-	time_t now = time(nullptr);
+	int32_t now = ap_clock();
 	if (vex_mcast_refreshed == 0 || now - vex_mcast_refreshed > VEX_MCAST_REFRESH) {
 		igmp_adddrop_membership(vex_sock, 0);
 		vex_mcast_refreshed = now;
@@ -215,7 +215,7 @@ int get_aplist_unicast()
 		memcpy(address, ap->ip, sizeof address);
 		memset(&msg, 0, sizeof msg);
 		call_send_unicast(&msg, address);
-		ap->lastPoll = int32_t(time(nullptr));
+		ap->lastPoll = ap_clock();
 	}
 	return 0;
 }

@@ -13,7 +13,11 @@
 //              | "drop" (close without answering)
 //      "redirect": "/path"    answer other paths with 302 to this path on the
 //                             same AP, which answers any of the methods
+//      "redirect_host": "name" the host the "redirect" Location names instead
+//                             of the AP's address (a name: a misbehaving AP)
 //      "body": "..."          send this text instead of the JSON-RPC answer
+//      "nest": N              answer the request's id with a "result" of N
+//                             nested arrays (deep input)
 //      "jsonrpc": "2.0"       the answer's "jsonrpc" value (any JSON)
 //      "id": <any JSON>       the answer's "id" instead of the request's
 //      "status_element": 0    first element of "result" for wlan_statistic and

@@ -156,14 +156,23 @@ void conn_answer(const std::shared_ptr<Conn> &c, const std::string &path, const 
 	Ap &ap = *c->ap;
 	std::string moved = switch_str(ap, "redirect", "");
 	if (!moved.empty() && path != moved) {
-		c->out += "HTTP/1.1 302 Found\r\nLocation: http://" + ap.ip_str() + moved +
-			  "\r\nContent-Length: 0\r\n\r\n";
+		std::string host = switch_str(ap, "redirect_host", "");
+		c->out += "HTTP/1.1 302 Found\r\nLocation: http://" + (host.empty() ? ap.ip_str() : host) +
+			  moved + "\r\nContent-Length: 0\r\n\r\n";
 		conn_flush(c);
 		return;
 	}
 	RpcAnswer a = rpc_answer(ap, moved.empty() ? path : "", body);
 	if (json_object *fixed = jget(switches(ap), "body"))
 		a.body = json_object_get_string(fixed);
+	if (int nest = switch_int(ap, "nest", 0); nest > 0) {
+		json_object *req = json_tokener_parse(body.c_str());
+		json_object *id = req ? jget(req, "id") : nullptr;
+		std::string idText = id ? json_object_to_json_string(id) : "null";
+		json_object_put(req);
+		a.body = "{\"jsonrpc\":\"2.0\",\"id\":" + idText + ",\"result\":" + std::string(size_t(nest), '[') +
+			 "0" + std::string(size_t(nest), ']') + "}";
+	}
 	int status = switch_int(ap, "status", a.status);
 	std::string framing = switch_str(ap, "framing", "length");
 	std::string mode = switch_str(ap, "mode", "answer");

@@ -37,8 +37,8 @@ struct ap_diag {
 struct ap_record {
 	struct list_head list;
 	ap_settings settings;
-	int32_t lastSeen;
-	int32_t lastPoll;   // 0 until the first unicast poll
+	int32_t lastSeen;   // seconds on the caller's clock (the daemon's is monotonic)
+	int32_t lastPoll;   // same clock; 0 until the first unicast poll
 	char ip[16];        // address text from the latest response's TLV 4
 	uint8_t mac[6];     // never changes while the record lives
 	uint8_t uploadKind; // ap_upload_kind

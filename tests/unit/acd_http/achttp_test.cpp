@@ -57,6 +57,7 @@ struct outcome {
 	std::vector<int> statuses;
 	std::string body;
 	std::vector<std::string> redirects; // "host location" after each followed one
+	int refused_names = 0;              // redirects to a host name (never looked up)
 	std::string local, remote;
 	int remote_port = 0;
 	bool fd_open_in_read = false;
@@ -112,10 +113,13 @@ void on_header(achttp_client *cl)
 	x->r->header_done++;
 	x->r->statuses.push_back(cl->status_code);
 	x->r->status = cl->status_code;
-	if (static_cast<int>(x->r->redirects.size()) < x->o->max_redirects && achttp_redirect(cl)) {
+	int followed = static_cast<int>(x->r->redirects.size()) < x->o->max_redirects ? achttp_redirect(cl) : 0;
+	if (followed > 0) {
 		x->r->redirects.push_back(std::string(cl->url->host) + " " + cl->url->location);
 		return;
 	}
+	if (followed < 0)
+		x->r->refused_names++;
 	char text[INET6_ADDRSTRLEN];
 	x->r->local = achttp_get_addr(text, nullptr, &cl->local_addr);
 	x->r->remote = achttp_get_addr(text, &x->r->remote_port, &cl->remote_addr);
@@ -439,6 +443,38 @@ TEST(AchttpExchange, RedirectNotFollowedIsAnAnswer)
 		EXPECT_EQ(r.body, "moved");
 		EXPECT_EQ(r.eofs, 1);
 	}
+}
+
+// A name would need the resolver, which blocks: such a redirect is refused
+// (-1) and its 3xx answer is read; addresses of both families are followed.
+TEST(AchttpExchange, RedirectToAHostNameIsRefused)
+{
+	NEED_NETNS();
+	for (const char *host : {"ap.example", "localhost", "10.77.0.11.nip.io", "2130706433x"}) {
+		server srv({{send_bytes(std::string("HTTP/1.1 302 Found\r\nLocation: http://") + host +
+					"/x\r\nContent-Length: 5\r\n\r\nmoved")}});
+		options o;
+		o.url = url_at(srv.port(), "/");
+		o.max_redirects = 10;
+		outcome r = run_exchange(o);
+		srv.finish();
+		EXPECT_TRUE(r.redirects.empty()) << host;
+		EXPECT_EQ(r.refused_names, 1) << host;
+		EXPECT_EQ(r.status, 302) << host;
+		EXPECT_EQ(r.body, "moved") << host;
+		EXPECT_EQ(r.eofs, 1) << host;
+	}
+}
+
+TEST(AchttpExchange, UrlWithAHostNameFailsToConnectWithoutALookup)
+{
+	NEED_NETNS();
+	options o;
+	o.url = "http://localhost:1/";
+	outcome r = run_exchange(o);
+	EXPECT_EQ(r.errors, 1);
+	EXPECT_EQ(r.error_code, ACHTTP_ERROR_CONNECT);
+	EXPECT_EQ(r.header_done, 0);
 }
 
 TEST(AchttpExchange, RefusedConnectionIsReportedThroughTheErrorCallback)
