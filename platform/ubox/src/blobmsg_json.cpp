@@ -15,16 +15,85 @@ extern "C" {
 namespace
 {
 
+// Both walks recurse once per level. The real library sets no bound and a deep
+// enough document overflows the caller's stack; this one gives up past
+// json_depth_max levels (the formatter returns NULL, the loader false), so a
+// test can never crash inside it. Callers taking outside input check the depth
+// before they call, as they must with the real library.
+constexpr int json_depth_max = 64;
+
 // ---- JSON into blobmsg ----
 
-bool blobmsg_add_json_array(struct blob_buf *b, struct json_object *arr)
+bool json_add_element(struct blob_buf *b, const char *name, struct json_object *obj, int depth);
+
+bool json_add_members(struct blob_buf *b, struct json_object *obj, int depth)
 {
-	size_t n = json_object_array_length(arr);
-	for (size_t i = 0; i < n; i++) {
-		if (!blobmsg_add_json_element(b, nullptr, json_object_array_get_idx(arr, i)))
+	if (!obj || !json_object_is_type(obj, json_type_object))
+		return false;
+
+	struct json_object_iterator it = json_object_iter_begin(obj);
+	struct json_object_iterator end = json_object_iter_end(obj);
+	for (; !json_object_iter_equal(&it, &end); json_object_iter_next(&it)) {
+		if (!json_add_element(b, json_object_iter_peek_name(&it), json_object_iter_peek_value(&it),
+		                      depth))
 			return false;
 	}
 	return true;
+}
+
+bool blobmsg_add_json_array(struct blob_buf *b, struct json_object *arr, int depth)
+{
+	size_t n = json_object_array_length(arr);
+	for (size_t i = 0; i < n; i++) {
+		if (!json_add_element(b, nullptr, json_object_array_get_idx(arr, i), depth))
+			return false;
+	}
+	return true;
+}
+
+// depth: containers around obj.
+bool json_add_element(struct blob_buf *b, const char *name, struct json_object *obj, int depth)
+{
+	void *c;
+	bool ret;
+
+	// json-c represents a JSON null as a NULL object.
+	switch (json_object_get_type(obj)) {
+	case json_type_object:
+		if (depth >= json_depth_max)
+			return false;
+		c = blobmsg_open_table(b, name);
+		if (!c)
+			return false;
+		ret = json_add_members(b, obj, depth + 1);
+		blobmsg_close_table(b, c);
+		return ret;
+	case json_type_array:
+		if (depth >= json_depth_max)
+			return false;
+		c = blobmsg_open_array(b, name);
+		if (!c)
+			return false;
+		ret = blobmsg_add_json_array(b, obj, depth + 1);
+		blobmsg_close_array(b, c);
+		return ret;
+	case json_type_string:
+		return blobmsg_add_string(b, name, json_object_get_string(obj)) == 0;
+	case json_type_boolean:
+		return blobmsg_add_u8(b, name, json_object_get_boolean(obj) ? 1 : 0) == 0;
+	case json_type_int: {
+		int64_t v = json_object_get_int64(obj);
+		if (v >= INT32_MIN && v <= INT32_MAX)
+			return blobmsg_add_u32(b, name, static_cast<uint32_t>(static_cast<int32_t>(v))) == 0;
+		return blobmsg_add_u64(b, name, static_cast<uint64_t>(v)) == 0;
+	}
+	case json_type_double:
+		return blobmsg_add_double(b, name, json_object_get_double(obj)) == 0;
+	case json_type_null:
+		return blobmsg_add_field(b, BLOBMSG_TYPE_UNSPEC, name, nullptr, 0) == 0;
+	default:
+		return false;
+	}
 }
 
 bool blobmsg_add_json_top(struct blob_buf *b, struct json_object *obj)
@@ -45,6 +114,7 @@ struct json_strbuf {
 	bool failed;
 	bool indent;
 	int level;
+	int depth; // containers open
 	blobmsg_json_format_t cb;
 	void *priv;
 };
@@ -222,6 +292,11 @@ void json_format_element(json_strbuf *s, const struct blob_attr *attr, size_t av
 
 void json_format_list(json_strbuf *s, const void *data, size_t len, bool array)
 {
+	if (s->depth >= json_depth_max) {
+		s->failed = true;
+		return;
+	}
+	s->depth++;
 	json_puts(s, array ? "[" : "{", 1);
 	s->level++;
 	json_separator(s);
@@ -242,6 +317,7 @@ void json_format_list(json_strbuf *s, const void *data, size_t len, bool array)
 	s->level--;
 	json_separator(s);
 	json_puts(s, array ? "]" : "}", 1);
+	s->depth--;
 }
 
 json_strbuf json_strbuf_new(blobmsg_json_format_t cb, void *priv, int indent)
@@ -270,57 +346,13 @@ extern "C" {
 
 bool blobmsg_add_json_element(struct blob_buf *b, const char *name, struct json_object *obj)
 {
-	void *c;
-	bool ret;
-
-	// json-c represents a JSON null as a NULL object.
-	switch (json_object_get_type(obj)) {
-	case json_type_object:
-		c = blobmsg_open_table(b, name);
-		if (!c)
-			return false;
-		ret = blobmsg_add_object(b, obj);
-		blobmsg_close_table(b, c);
-		return ret;
-	case json_type_array:
-		c = blobmsg_open_array(b, name);
-		if (!c)
-			return false;
-		ret = blobmsg_add_json_array(b, obj);
-		blobmsg_close_array(b, c);
-		return ret;
-	case json_type_string:
-		return blobmsg_add_string(b, name, json_object_get_string(obj)) == 0;
-	case json_type_boolean:
-		return blobmsg_add_u8(b, name, json_object_get_boolean(obj) ? 1 : 0) == 0;
-	case json_type_int: {
-		int64_t v = json_object_get_int64(obj);
-		if (v >= INT32_MIN && v <= INT32_MAX)
-			return blobmsg_add_u32(b, name, static_cast<uint32_t>(static_cast<int32_t>(v))) == 0;
-		return blobmsg_add_u64(b, name, static_cast<uint64_t>(v)) == 0;
-	}
-	case json_type_double:
-		return blobmsg_add_double(b, name, json_object_get_double(obj)) == 0;
-	case json_type_null:
-		return blobmsg_add_field(b, BLOBMSG_TYPE_UNSPEC, name, nullptr, 0) == 0;
-	default:
-		return false;
-	}
+	return json_add_element(b, name, obj, 0);
 }
 
+// The object's members go into b directly: the object itself is the first level.
 bool blobmsg_add_object(struct blob_buf *b, struct json_object *obj)
 {
-	if (!obj || !json_object_is_type(obj, json_type_object))
-		return false;
-
-	struct json_object_iterator it = json_object_iter_begin(obj);
-	struct json_object_iterator end = json_object_iter_end(obj);
-	for (; !json_object_iter_equal(&it, &end); json_object_iter_next(&it)) {
-		if (!blobmsg_add_json_element(b, json_object_iter_peek_name(&it),
-		                              json_object_iter_peek_value(&it)))
-			return false;
-	}
-	return true;
+	return json_add_members(b, obj, 1);
 }
 
 bool blobmsg_add_json_from_string(struct blob_buf *b, const char *str)

@@ -145,6 +145,65 @@ TEST(BlobmsgFormat, IndentStopsAtSixteenTabs)
 	          "{\n" + t16 + "\"a\": {\n" + t16 + "\"b\": 1\n" + t16 + "}\n" + t15 + "}");
 }
 
+// levels tables nested in the buffer, each named "n", the innermost holding 1.
+void nest(Buf &buf, int levels)
+{
+	std::vector<void *> open;
+	for (int i = 0; i < levels; i++)
+		open.push_back(blobmsg_open_table(&buf.b, "n"));
+	blobmsg_add_u32(&buf.b, "v", 1);
+	while (!open.empty()) {
+		blobmsg_close_table(&buf.b, open.back());
+		open.pop_back();
+	}
+}
+
+std::string nested_text(int levels)
+{
+	std::string s;
+	for (int i = 0; i < levels; i++)
+		s += "{\"n\":";
+	s += "{\"v\":1}";
+	return s + std::string(size_t(levels), '}');
+}
+
+// The host formatter stops at 64 levels of containers (the real one overflows
+// the stack somewhere beyond); the whole text is refused, not cut.
+TEST(BlobmsgFormat, DepthIsBounded)
+{
+	struct {
+		int tables; // inside the buffer's root, which prints as one more level
+		bool formatted;
+	} const cases[] = {{62, true}, {63, true}, {64, false}, {200000, false}};
+	for (const auto &c : cases) {
+		Buf buf;
+		nest(buf, c.tables);
+		char *text = blobmsg_format_json(buf.b.head, true);
+		EXPECT_EQ(text != nullptr, c.formatted) << c.tables;
+		if (text) {
+			EXPECT_EQ(std::string(text), nested_text(c.tables)) << c.tables;
+		}
+		free(text);
+	}
+}
+
+TEST(BlobmsgJsonIn, DepthIsBounded)
+{
+	// json-c's own parser takes 32 levels; deeper objects are built by hand.
+	for (int levels : {63, 64, 1000}) {
+		json_object *top = json_object_new_object();
+		json_object *cur = top;
+		for (int i = 1; i < levels; i++) {
+			json_object *next = json_object_new_object();
+			json_object_object_add(cur, "n", next);
+			cur = next;
+		}
+		Buf buf;
+		EXPECT_EQ(blobmsg_add_object(&buf.b, top), levels <= 64) << levels;
+		json_object_put(top);
+	}
+}
+
 TEST(BlobmsgFormat, ListFlagAndNames)
 {
 	Buf raw; // blob_buf_init(b, 0): the root is id 0
