@@ -38,7 +38,7 @@ FUZZ_BUILD ?= build-fuzz
 MIPS_BUILD ?= build-mips
 FUZZ_TIME ?= 180
 FUZZ_SMOKE_TIME ?= 15
-SOAK_TIME ?= 600
+SOAK_TIME ?= 3600
 
 # Every unit and system test, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
@@ -69,5 +69,5 @@ test-mips:
 # acd against changing simulated APs and a busy client for SOAK_TIME seconds (sanitizer build).
 soak: deps
 	cmake -S . -B $(ASAN_BUILD) -DAPCTL_SANITIZE=ON $(CMAKE_FLAGS)
-	cmake --build $(ASAN_BUILD) -j $(JOBS) --target acd apsim ubusd ubus_cli
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target acd apsim ubusd ubus_cli deep_call
 	python3 -u tests/soak/soak.py --build $(ASAN_BUILD) --time $(SOAK_TIME)

@@ -2,17 +2,23 @@
 """Soak: acd against simulated APs that keep changing, for a set time.
 
 APs appear and vanish, change their addresses, switch to boot-agent mode and
-back, answer the statistics poll with broken HTTP, and a sender on the APs'
-host throws garbage datagrams at acd's vex port; meanwhile a client calls
-every acd method in a loop. Every few seconds acd's open file descriptors and
-memory are sampled. At the end acd is stopped with SIGTERM and its sanitizer
-leak report (a build with -DAPCTL_SANITIZE=ON) is read.
+back, answer the statistics poll with broken HTTP, redirects to host names,
+deeply nested or large answers, and a sender on the APs' host floods acd's vex
+port with garbage and with responses from a thousand made-up MACs; meanwhile a client
+calls every acd method in a loop, now and then with set_config tables nested
+far deeper than JSON text allows, and links are planted at acd's files in
+/tmp. Name lookups go to a name server that never answers. Every few seconds
+acd's open file descriptors and memory are sampled. Then the APs are made
+healthy again and must all come back, with their statistics, and a settings
+push must be answered by every one. At the end acd is stopped with SIGTERM and
+its sanitizer leak report (a build with -DAPCTL_SANITIZE=ON) is read.
 
     soak.py --build BUILD [--time SECONDS] [--aps N] [--seed N]
 
 Prints the samples and a closing "N passed, N failed" line over the checks:
-acd still running, descriptors bounded, memory bounded, no sanitizer report.
-Traffic stays inside the soak's own network namespaces."""
+acd still running and never restarted, no call timed out, descriptors and
+memory bounded, no name looked up, no planted link followed, nothing lost,
+no sanitizer report. Traffic stays inside the soak's own network namespaces."""
 import argparse
 import glob
 import json
@@ -59,7 +65,25 @@ BROKEN_HTTP = [
     {"status": 500}, {"framing": "chunked"}, {"framing": "close"}, {"body": "{\"jsonrpc\":"},
     {"body": "\x01\x02 not json"}, {"jsonrpc": 2}, {"id": "108"}, {"status_element": 1},
     {"redirect": "/elsewhere"}, {"delay_ms": 3000},
+    {"redirect": "/elsewhere", "redirect_host": "ap.soak.lan"}, {"nest": 31}, {"nest": 33},
+    {"nest": 20000}, {"body": "[" * 200000}, {"framing": "chunked", "body": " " * 900000 + "{}"},
 ]
+
+# A name server that never answers; each query it hears is a line in a file.
+SILENT_DNS = r"""
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind((sys.argv[1], 53))
+open(sys.argv[2], "a").close()
+while True:
+    data, peer = s.recvfrom(4096)
+    with open(sys.argv[2], "a") as f:
+        f.write(peer[0] + "\n")
+"""
+
+# Files acd writes in /tmp, where links to a victim are planted now and then.
+TMP_FILES = ["/tmp/group1.json", "/tmp/cfg.csv", "/tmp/.pwd_status", "/tmp/.firmware_status",
+             "/tmp/.config_status", "/tmp/.ckeck-key.tar.gz"]
 
 
 def methods(aps_ips):
@@ -88,6 +112,65 @@ def methods(aps_ips):
     ]
 
 
+def _mac(text):
+    return text.lower().replace("-", ":")
+
+
+def settle(lab, n, ips, ap_mac, parse_replies, wait_for):
+    """Every AP healthy again: each must come back at its address, with its
+    statistics, and answer a settings push. Returns [(check, ok)]."""
+    for i in range(n):
+        lab.sim.set(i, silent=False, boot=False, http={})
+    want = {_mac(ap_mac(i + 1)): ips[i] for i in range(n)}
+    out = []
+
+    def listed():
+        lab.call("ac.get.apinfo", "ap_discover")
+        seen = {}
+        for d in lab.device_list():
+            seen[_mac(d["MACAddress"])] = d["IPAddress"]
+        return all(seen.get(m) == ip for m, ip in want.items())
+    try:
+        wait_for(listed, 120, "every AP back in get_config", interval=5)
+        out.append(("every AP back at its address", True))
+    except TimeoutError:
+        out.append(("every AP back at its address", False))
+
+    def stats():
+        rc, replies = lab.call("ac.get.apinfo", "statistic")
+        macs = set()
+        for r in replies:
+            for ap in r.get("statistic", []):
+                for radio in ("radio2g", "radio5g"):
+                    for v in ap.get(radio, []):
+                        macs.add(_mac(v.get("ap_mac", "")))
+        return rc == 0 and set(want) <= macs
+    try:
+        wait_for(stats, 90, "every AP's statistics", interval=5)
+        out.append(("every AP's statistics back", True))
+    except TimeoutError:
+        out.append(("every AP's statistics back", False))
+
+    lab.call("ac.set.config", "pwd_status")
+    lab.call("ac.set.config", "set_config", {"config": {"SystemName": "settled"}})
+    lab.call("ac.exec.config", "exec_config", {"iplist": list(ips.values())})
+    answered = set()
+
+    def pushed():
+        rc, replies = lab.call("ac.set.config", "pwd_status")
+        for r in replies:
+            for e in r.get("apsStatus", []):
+                answered.add(e["ip"])
+        return set(ips.values()) <= answered
+    try:
+        wait_for(pushed, 30, "every AP's push result", interval=2)
+        out.append(("every AP answered the settings push", True))
+    except TimeoutError:
+        print(f"soak: push results missing from {sorted(set(ips.values()) - answered)}")
+        out.append(("every AP answered the settings push", False))
+    return out
+
+
 def read_status(pid):
     fds = len(os.listdir(f"/proc/{pid}/fd"))
     rss = 0
@@ -101,7 +184,7 @@ def read_status(pid):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
-    ap.add_argument("--time", type=int, default=600)
+    ap.add_argument("--time", type=int, default=3600)
     ap.add_argument("--aps", type=int, default=24)
     ap.add_argument("--seed", type=int, default=int(time.time()))
     args = ap.parse_args()
@@ -122,27 +205,62 @@ def main():
     random.seed(args.seed)
     print(f"soak: {args.time} s, {args.aps} APs, seed {args.seed}")
 
-    from acd_world import AcdWorld
-    from apsim import ap_conf, ap_ip
+    from acd_world import AcdWorld, parse_replies
+    from apsim import ap_conf, ap_ip, ap_mac
+    from lab import wait_for
 
     n = args.aps
     results = []
-    with AcdWorld(aps=[ap_conf(i) for i in range(1, n + 1)], log_limit=20) as lab:
+    deep_call = os.path.join(build, "tests", "system", "acd_core", "deep_call")
+    with AcdWorld(aps=[ap_conf(i) for i in range(1, n + 1)], log_limit=20, start_acd=False) as lab:
+        w = lab.world
+        if w.run(["findmnt", "-n", "-o", "SOURCE", "/tmp"]).stdout.strip() != "lab-tmp":
+            raise RuntimeError("soak: the lab's /tmp is not its own")
+        lab.host.add_addr("10.77.0.253/24")
+        lab.host.spawn([sys.executable, "-c", SILENT_DNS, "10.77.0.253", "/tmp/dns.log"])
+        w.write("/tmp/resolv.conf", "nameserver 10.77.0.253\noptions timeout:30 attempts:1\n")
+        w.run(["mount", "--bind", "/tmp/resolv.conf", "/etc/resolv.conf"], check=True)
+        w.install("/usr/bin/ac-proxy-restart", "#!/bin/sh\necho restarted >> /tmp/restarted\n")
+        w.install("/usr/bin/tftp-hpa", "#!/bin/sh\nsleep 1; exit 3\n")
+        w.write("/tmp/victim", "precious")
+        wait_for(lambda: w.exists("/tmp/dns.log"), 10, "the silent name server")
+        lab.start_acd()
         sender = lab.host.spawn([sys.executable, "-c", GARBAGE_SENDER, str(args.seed)])
         ips = {i: ap_ip(i + 1) for i in range(n)}
         stop = threading.Event()
-        calls = {"n": 0, "failed_to_run": 0}
+        calls = {"n": 0, "failed_to_run": 0, "timed_out": 0, "deep": 0, "deep_wrong": 0}
+
+        def call(obj, method, a):
+            r = w.ubus("call", obj, method, *([json.dumps(a)] if a else []), timeout=60)
+            calls["n"] += 1
+            # 7: no answer within the command's 30 s: the loop was blocked
+            if r.returncode == 7:
+                calls["timed_out"] += 1
+                print(f"soak: {obj} {method} timed out")
+
+        def deep():
+            levels = rnd_client.choice([32, 33, 1000, 30000, 100000])
+            r = w.run([deep_call, str(levels)], timeout=90)
+            calls["deep"] += 1
+            if r.stdout.strip() != ("0" if levels == 32 else "1"):
+                calls["deep_wrong"] += 1
+                print(f"soak: deep set_config of {levels} levels: {r.stdout.strip()!r} {r.stderr.strip()}")
+
+        rnd_client = random.Random(args.seed + 1)
 
         def client():
             while not stop.is_set():
-                for obj, method, a in methods(list(ips.values())):
+                for obj, method, a in methods(list(ips.values())) + [("deep", None, None)]:
                     if stop.is_set():
                         break
                     try:
-                        lab.world.ubus("call", obj, method, *([json.dumps(a)] if a else []), timeout=30)
-                        calls["n"] += 1
-                    except Exception:
+                        if obj == "deep":
+                            deep()
+                        else:
+                            call(obj, method, a)
+                    except Exception as e:
                         calls["failed_to_run"] += 1
+                        print(f"soak: {obj} {method}: {e}")
 
         t = threading.Thread(target=client, daemon=True)
         t.start()
@@ -153,7 +271,7 @@ def main():
         spare = 100
         while time.time() - start < args.time and lab.acd.poll() is None:
             i = rnd.randrange(n)
-            action = rnd.randrange(6)
+            action = rnd.randrange(7)
             try:
                 if action == 0:
                     lab.sim.set(i, silent=True)       # vanishes
@@ -167,8 +285,12 @@ def main():
                     lab.sim.set(i, boot=rnd.random() < 0.5)
                 elif action == 4:
                     lab.sim.set(i, http=rnd.choice(BROKEN_HTTP))
-                else:
+                elif action == 5:
                     lab.sim.set(i, http={})
+                else:
+                    name = rnd.choice(TMP_FILES)
+                    w.remove(name)
+                    os.symlink("/tmp/victim", w.path(name))
             except Exception as e:  # a switch the simulator does not know yet
                 print(f"soak: apsim set failed: {e}")
             if time.time() >= next_sample:
@@ -180,11 +302,25 @@ def main():
             time.sleep(0.5)
 
         stop.set()
-        t.join(60)
+        t.join(120)
         sender.kill()
+        sender.wait()
         alive = lab.acd.poll() is None
         results.append(("acd still running", alive))
+        results.append(("acd never crashed into its restart", not w.exists("/tmp/restarted")))
+        print(f"soak: {calls['n']} calls, {calls['timed_out']} timed out, {calls['failed_to_run']} failed to run, "
+              f"{calls['deep']} deep set_config calls, {calls['deep_wrong']} answered wrongly")
+        results.append(("no call timed out (the loop never blocked)",
+                        calls["timed_out"] == 0 and calls["failed_to_run"] == 0))
+        results.append(("every deep set_config refused, none crashed", calls["deep_wrong"] == 0))
+        dns = w.read("/tmp/dns.log")
+        results.append(("no name looked up", dns == ""))
+        results.append(("no planted link followed", w.read("/tmp/victim") == "precious"))
         if alive:
+            lost = settle(lab, n, ips, ap_mac, parse_replies, wait_for)
+            for what, ok in lost:
+                results.append((what, ok))
+            alive = lab.acd.poll() is None
             fds, rss = read_status(pid)
             samples.append((time.time() - start, fds, rss))
             lab.acd.send_signal(signal.SIGTERM)
