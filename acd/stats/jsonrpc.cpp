@@ -102,15 +102,19 @@ char *jsonrpc_request_body(int32_t id, const char *method)
 	return blobmsg_format_json(jsonrpc_request_buf.head, true);
 }
 
-bool jsonrpc_parse_answer(struct blob_buf *b, const char *text, size_t len)
+bool jsonrpc_parse_answer(struct blob_buf *b, const char *text, size_t len, bool *tooDeep)
 {
 	blob_buf_init(b, 0);
+	if (tooDeep)
+		*tooDeep = false;
 	if (len > INT_MAX)
 		return false;
-	json_tokener *tok = json_tokener_new();
+	json_tokener *tok = json_tokener_new_ex(JSONRPC_DEPTH_MAX);
 	if (!tok)
 		return false;
 	json_object *obj = json_tokener_parse_ex(tok, text, int(len));
+	if (!obj && tooDeep)
+		*tooDeep = json_tokener_get_error(tok) == json_tokener_error_depth;
 	bool ok = obj && json_object_is_type(obj, json_type_object) && blobmsg_add_object(b, obj);
 	if (obj)
 		json_object_put(obj);

@@ -27,9 +27,14 @@ extern const jsonrpc_request_def jsonrpc_requests[JSONRPC_REQUESTS];
 // compact text (malloc'd; the caller frees it), or nullptr.
 char *jsonrpc_request_body(int32_t id, const char *method);
 
+// Containers an answer may nest (the JSON parser's usual limit, made explicit:
+// converting and walking an answer recurses once per level).
+constexpr int JSONRPC_DEPTH_MAX = 32;
+
 // Restarts b and fills it with the members of the JSON object in text[0, len).
-// False (quietly) when the text is not a JSON object or cannot be converted.
-bool jsonrpc_parse_answer(struct blob_buf *b, const char *text, size_t len);
+// False (quietly) when the text is not a JSON object or cannot be converted;
+// *tooDeep (if given) tells whether it nested deeper than JSONRPC_DEPTH_MAX.
+bool jsonrpc_parse_answer(struct blob_buf *b, const char *text, size_t len, bool *tooDeep = nullptr);
 
 // Checks one parsed answer (a table of members, as b->head after
 // jsonrpc_parse_answer) from the peer with address text `peer`, and stores it in

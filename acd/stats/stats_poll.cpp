@@ -120,12 +120,15 @@ void jsonrpc_handle_body(jsonrpc_exchange *x)
 {
 	x->parsed = true;
 	int rc = -1;
-	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len)) {
+	bool tooDeep;
+	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len, &tooDeep)) {
 		rc = jsonrpc_store_reply(x->cl, jsonrpc_answer_buf.head);
 		x->answered = rc != 0;
 		if (!x->answered)
 			fputs("parse josn rpc error 1 \n", stderr);
 	}
+	if (tooDeep)
+		fprintf(stderr, "AP %s answers nested deeper than %d levels, dropped\n", x->ip, JSONRPC_DEPTH_MAX);
 	ac_diag_answer(x->ip, x->id, rc);
 	blob_buf_init(&jsonrpc_answer_buf, 0);
 }

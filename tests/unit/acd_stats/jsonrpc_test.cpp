@@ -53,6 +53,31 @@ TEST(jsonrpc_parse, OnlyAJsonObjectIsAnAnswer)
 	}
 }
 
+// An answer is converted and walked level by level: deeper than 32 containers
+// it is dropped, and the caller learns why.
+TEST(jsonrpc_parse, DepthIsBounded)
+{
+	struct {
+		int arrays; // inside "result", itself inside the answer object
+		bool ok;
+		bool tooDeep;
+	} const cases[] = {{31, true, false}, {32, false, true}, {100000, false, true}};
+	for (const auto &c : cases) {
+		std::string text = R"({"jsonrpc":"2.0","id":104,"result":)" + std::string(size_t(c.arrays), '[') +
+				   std::string(size_t(c.arrays), ']') + "}";
+		struct blob_buf b = {};
+		bool tooDeep = !c.tooDeep;
+		EXPECT_EQ(jsonrpc_parse_answer(&b, text.data(), text.size(), &tooDeep), c.ok) << c.arrays;
+		EXPECT_EQ(tooDeep, c.tooDeep) << c.arrays;
+		blob_buf_free(&b);
+	}
+	struct blob_buf b = {};
+	bool tooDeep = true;
+	EXPECT_FALSE(jsonrpc_parse_answer(&b, "<html>", 6, &tooDeep));
+	EXPECT_FALSE(tooDeep);
+	blob_buf_free(&b);
+}
+
 // Every case starts with earlier answers in slots 104, 108 and 109, so "kept"
 // means the earlier answer is still there.
 const char kOld104[] = R"(["old-profile"])";
