@@ -66,8 +66,9 @@ class Hostile(unittest.TestCase):
             self.assertEqual(w.read("/tmp/dns.log"), heard, "acd asked no name server")
             self.assertIsNone(lab.acd.poll())
 
-    def test_deep_set_config_is_refused_and_acd_lives(self):
-        with AcdWorld(aps=[ap_conf(1)]) as lab:
+    def test_deep_set_config_and_deep_answers_are_refused_and_acd_lives(self):
+        # The AP answers every request with 40 nested arrays as its "result".
+        with AcdWorld(aps=[ap_conf(1, http={"nest": 40})]) as lab:
             w = lab.world
             private_tmp(w)
             w.install("/usr/bin/ac-proxy-restart", RESTART_SCRIPT)
@@ -88,8 +89,11 @@ class Hostile(unittest.TestCase):
                     self.assertEqual(w.read("/tmp/group1.json"), kept, "the document stays")
             msg = "set_config: config nested deeper than 32 levels, not stored \n"
             self.assertEqual(lab.acd_err().count(msg), 2)
+            line = f"AP {ap_ip(1)} answers nested deeper than 32 levels, dropped\n"
+            wait_for(lambda: line in lab.acd_err(), 30, "the deep answer's message")
             self.assertFalse(w.exists("/tmp/restarted"))
             self.assertEqual(lab.call("ac.get.config", "get_config")[0], 0)
+            self.assertIsNone(lab.acd.poll())
 
     def test_stack_overflow_still_starts_the_restart(self):
         with AcdWorld(aps=[], start_acd=False) as lab:
