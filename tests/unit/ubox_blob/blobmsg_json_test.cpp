@@ -174,7 +174,7 @@ TEST(BlobmsgFormat, DepthIsBounded)
 	struct {
 		int tables; // inside the buffer's root, which prints as one more level
 		bool formatted;
-	} const cases[] = {{62, true}, {63, true}, {64, false}, {200000, false}};
+	} const cases[] = {{62, true}, {63, true}, {64, false}, {5000, false}};
 	for (const auto &c : cases) {
 		Buf buf;
 		nest(buf, c.tables);
