@@ -105,7 +105,7 @@ int ac_apcfg_valid_check(struct ubus_context *ctx, struct ubus_object *, struct 
                          const char *, struct blob_attr *)
 {
 	int32_t status = 1;
-	FILE *f = fopen(AC_CONFIG_PATH, "r");
+	FILE *f = ac_file_read_nowait(AC_CONFIG_PATH);
 	if (f) {
 		char line[AC_CFG_LINE_LEN];
 		while (fgets(line, sizeof line, f))

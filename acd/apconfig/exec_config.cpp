@@ -6,6 +6,7 @@
 #include "apconfig/apconfig_methods.hpp"
 #include "apconfig/iplist.hpp"
 #include "apconfig/settings_codec.hpp"
+#include "apconfig/tmp_file.hpp"
 #include "core/ac_ubus_policy.hpp"
 #include "core/device_info.hpp"
 #include "vex/ap_list.hpp"
@@ -43,7 +44,8 @@ int ac_exec_config(struct ubus_context *, struct ubus_object *, struct ubus_requ
 	struct blob_buf doc;
 	memset(&doc, 0, sizeof doc);
 	blob_buf_init(&doc, 0);
-	bool loaded = blobmsg_add_json_from_file(&doc, SETTINGS_DOC_PATH);
+	// The library opens the file itself and would wait on a FIFO at the name.
+	bool loaded = ac_file_regular(SETTINGS_DOC_PATH) && blobmsg_add_json_from_file(&doc, SETTINGS_DOC_PATH);
 	struct blob_attr *members = loaded ? doc.head : nullptr;
 	uint16_t dataLen = settings_push_data(exec_pkt + VEX_HDR_LEN, VEX_MAX_DATA, members);
 	blob_buf_free(&doc);

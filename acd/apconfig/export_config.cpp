@@ -54,7 +54,7 @@ int ac_get_export_config(struct ubus_context *ctx, struct ubus_object *, struct 
 {
 	blob_buf_init(&ac_reply_buf, 0);
 	void *list = blobmsg_open_array(&ac_reply_buf, "Device_List");
-	file_ptr f(fopen(CSV_PATH, "r"));
+	file_ptr f(ac_file_read_nowait(CSV_PATH));
 	if (!f)
 		return UBUS_STATUS_OK; // no reply at all
 	char line[CSV_LINE_LEN];

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +69,28 @@ bool ac_tmp_replace(const char *path, const void *data, size_t len, mode_t mode)
 		return false;
 	}
 	return ac_tmp_commit(f, tmp, path);
+}
+
+FILE *ac_file_read_nowait(const char *path)
+{
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return nullptr;
+	FILE *f = fdopen(fd, "r");
+	if (!f)
+		close(fd);
+	return f;
+}
+
+bool ac_file_regular(const char *path)
+{
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	struct stat st;
+	bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+	close(fd);
+	return regular;
 }
 
 bool ac_tmp_create_new(const char *path, mode_t mode)

@@ -19,6 +19,12 @@ FILE *ac_tmp_begin(const char *path, mode_t mode, char tmp[AC_TMP_NAME_LEN]);
 bool ac_tmp_commit(FILE *f, const char tmp[AC_TMP_NAME_LEN], const char *path);
 // The whole file at once.
 bool ac_tmp_replace(const char *path, const void *data, size_t len, mode_t mode);
+// Opens a file the front end placed, for reading, without waiting: a FIFO at
+// the name reads as empty instead of blocking the loop until a writer comes.
+FILE *ac_file_read_nowait(const char *path);
+// Whether path is a regular file (links followed), found without waiting.
+bool ac_file_regular(const char *path);
+
 // Creates path as a new empty regular file for a command to write into (a
 // link or anything else at the name is removed first). Returns whether it did.
 bool ac_tmp_create_new(const char *path, mode_t mode);

@@ -2,6 +2,7 @@
 host name (no lookup may block the loop), set_config tables nested far deeper
 than any JSON text, a stack overflow (the crash handler must still run), and
 links planted at the fixed files acd writes in /tmp."""
+import json
 import os
 import sys
 import time
@@ -141,6 +142,30 @@ class Hostile(unittest.TestCase):
                           and len(f.rsplit(".", 1)[-1]) == 8 and f.rsplit(".", 1)[0] in
                           [n[5:] for n in names])
             self.assertEqual(left, [], "no temporary file left behind")
+
+    def test_fifos_at_the_files_acd_reads_do_not_block_it(self):
+        with AcdWorld(aps=[ap_conf(1)]) as lab:
+            w = lab.world
+            private_tmp(w)
+            lab.wait_aps(1)
+            ip = ap_ip(1)
+            for name in ("/tmp/config.bin", "/tmp/cfg.csv", "/tmp/group1.json", "/tmp/.pwd_status",
+                         "/tmp/.firmware_status"):
+                w.remove(name)
+                os.mkfifo(w.path(name))
+            # (object, method, arguments, status): a FIFO reads as an empty file.
+            for obj, method, args, status in (
+                    ("ac.apcfg.check", "apcfg_valid_check", None, 0),
+                    ("ac.get.config", "get_export_config", None, 0),
+                    ("ac.exec.config", "exec_config", {"iplist": [ip]}, 0),
+                    ("ac.apfw.check", "apfw_pwd_status", {"ip": ip}, 0),
+                    ("ac.apfw.check", "apfw_upload_status", {"ip": ip}, 0)):
+                cmd = ["-t", "10", "call", obj, method] + ([json.dumps(args)] if args else [])
+                r = w.ubus(*cmd, timeout=30)
+                self.assertEqual(r.returncode, status, f"{method}: {r.stdout} {r.stderr}")
+            self.assertEqual(lab.call("ac.apcfg.check", "apcfg_valid_check"), (0, [{"status": 1}]))
+            self.assertEqual(lab.call("ac.apfw.check", "apfw_pwd_status", {"ip": ip}), (0, [{"status": -2}]))
+            self.assertIsNone(lab.acd.poll())
 
 
 if __name__ == "__main__":
