@@ -92,7 +92,7 @@ diag_state st;
 // The AP registry's clock (the one lastSeen and lastPoll are in).
 int32_t registry_now()
 {
-	return int32_t(time(nullptr));
+	return ap_clock();
 }
 
 int request_index(int32_t id)
