@@ -7,13 +7,16 @@
 
 extern struct blob_buf ac_reply_buf;
 
+// The bus's largest message: the platform builds ubusd and libubus with a
+// 1 MiB limit but does not declare it in its public headers.
+constexpr size_t AC_UBUS_MSG_MAX = 1024 * 1024;
 // The largest reply body sent as one message: the bus refuses messages over
-// UBUS_MAX_MSGLEN, and the envelope needs a little room.
-constexpr size_t AC_REPLY_MAX = UBUS_MAX_MSGLEN - 4096;
+// AC_UBUS_MSG_MAX, and the envelope needs a little room.
+constexpr size_t AC_REPLY_MAX = AC_UBUS_MSG_MAX - 4096;
 // A reply too large for one message goes out in parts of about this size...
 constexpr size_t AC_REPLY_PART = 128 * 1024;
 // ...one every so many ms: the bus daemon drops messages for a client that has
-// more than UBUS_MAX_MSGLEN bytes waiting, so the parts must not arrive at once.
+// more than AC_UBUS_MSG_MAX bytes waiting, so the parts must not arrive at once.
 constexpr int AC_REPLY_PART_GAP_MS = 40;
 
 // Sends ac_reply_buf as the reply to req. A reply that fits one message is sent
