@@ -21,24 +21,48 @@ constexpr size_t JSONRPC_ANSWER_MAX = 1 << 20;
 constexpr int JSONRPC_READ_SIZE = 8192;
 constexpr int JSONRPC_REDIRECT_MAX = 10;
 
+constexpr unsigned JSONRPC_OPEN_BUCKETS = 64;
+
 // One open exchange; owns its client and its receive buffer. The AP is named by
 // its address text, never by its record, so expiry and all_clear may drop the
 // record while the exchange is open.
 struct jsonrpc_exchange {
-	struct list_head list;
+	struct list_head list; // jsonrpc_window (oldest first) or jsonrpc_slow
+	jsonrpc_exchange *next_open; // same bucket of jsonrpc_open
 	struct achttp_client *cl;
+	int64_t started; // ms, monotonic
 	char ip[16];
 	int32_t id;
 	char *rx;
 	size_t rx_len;
+	bool in_window;
 	bool overflow; // the answer outgrew JSONRPC_ANSWER_MAX: it is dropped
 	bool parsed;   // the complete body has been handled
 	bool answered; // ...and was accepted
 	uint32_t run;  // the poll run that started it
 };
 
-LIST_HEAD(jsonrpc_exchanges);
-unsigned jsonrpc_exchange_count;
+// Open exchanges: those holding the window, those that outstayed it, and all of
+// them by address and id (one lookup per request, however many are open).
+LIST_HEAD(jsonrpc_window);
+LIST_HEAD(jsonrpc_slow);
+unsigned jsonrpc_window_count, jsonrpc_slow_count;
+jsonrpc_exchange *jsonrpc_open[JSONRPC_OPEN_BUCKETS];
+
+// The poll run being sent: the APs' addresses as the run found them, and the
+// next request (pass = row of jsonrpc_requests, at = AP). Requests go out in
+// the order of the passes, as the window frees up.
+struct jsonrpc_run {
+	char (*ips)[16];
+	unsigned count;
+	unsigned pass;
+	unsigned at;
+	bool active;
+	bool again; // the timer fired while this run was still being sent
+} jsonrpc_cur;
+
+struct uloop_timeout jsonrpc_pump_timer;
+struct uloop_timeout jsonrpc_hold_timer;
 
 // The poll runs whose exchanges are still open, and the one starting now.
 poll_run_book jsonrpc_runs;
@@ -68,13 +92,35 @@ jsonrpc_exchange *jsonrpc_exchange_of(struct achttp_client *cl)
 	return static_cast<jsonrpc_exchange *>(cl->priv);
 }
 
+jsonrpc_exchange **jsonrpc_bucket(const char *ip, int32_t id)
+{
+	uint32_t h = 2166136261u ^ uint32_t(id);
+	for (const char *p = ip; *p; p++)
+		h = (h ^ uint8_t(*p)) * 16777619u;
+	return &jsonrpc_open[h % JSONRPC_OPEN_BUCKETS];
+}
+
 bool jsonrpc_exchange_open(const char *ip, int32_t id)
 {
-	jsonrpc_exchange *x;
-	list_for_each_entry(x, &jsonrpc_exchanges, list)
+	for (jsonrpc_exchange *x = *jsonrpc_bucket(ip, id); x; x = x->next_open)
 		if (x->id == id && !strcmp(x->ip, ip))
 			return true;
 	return false;
+}
+
+void jsonrpc_pump_soon()
+{
+	if (!jsonrpc_pump_timer.pending)
+		uloop_timeout_set(&jsonrpc_pump_timer, 0);
+}
+
+void jsonrpc_hold_arm()
+{
+	if (jsonrpc_hold_timer.pending || list_empty(&jsonrpc_window))
+		return;
+	auto *oldest = list_first_entry(&jsonrpc_window, jsonrpc_exchange, list);
+	int64_t left = oldest->started + JSONRPC_WINDOW_HOLD_MS - jsonrpc_now_ms();
+	uloop_timeout_set(&jsonrpc_hold_timer, left > 0 ? int(left) : 0);
 }
 
 void jsonrpc_exchange_end(jsonrpc_exchange *x)
@@ -86,7 +132,16 @@ void jsonrpc_exchange_end(jsonrpc_exchange *x)
 	achttp_free(x->cl);
 	free(x->rx);
 	list_del(&x->list);
-	jsonrpc_exchange_count--;
+	if (x->in_window) {
+		jsonrpc_window_count--;
+		jsonrpc_pump_soon();
+	} else {
+		jsonrpc_slow_count--;
+	}
+	jsonrpc_exchange **pp = jsonrpc_bucket(x->ip, x->id);
+	while (*pp != x)
+		pp = &(*pp)->next_open;
+	*pp = x->next_open;
 	free(x);
 }
 
@@ -95,6 +150,8 @@ void jsonrpc_append(jsonrpc_exchange *x, const char *data, size_t n)
 	if (x->overflow)
 		return;
 	if (n > JSONRPC_ANSWER_MAX - x->rx_len) {
+		fprintf(stderr, "Answer from %s over %u bytes dropped\n", x->ip,
+			unsigned(JSONRPC_ANSWER_MAX));
 		ac_diag_http_end(x->ip, x->id, AC_HTTP_OVERSIZED);
 		x->overflow = true;
 		free(x->rx);
@@ -250,9 +307,15 @@ void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
 	x->id = id;
 	x->run = jsonrpc_run;
 	poll_run_asked(&jsonrpc_runs, x->run);
+	x->started = jsonrpc_now_ms();
+	x->in_window = true;
 	cl->priv = x;
-	list_add_tail(&x->list, &jsonrpc_exchanges);
-	jsonrpc_exchange_count++;
+	list_add_tail(&x->list, &jsonrpc_window);
+	jsonrpc_window_count++;
+	jsonrpc_exchange **bucket = jsonrpc_bucket(ip, id);
+	x->next_open = *bucket;
+	*bucket = x;
+	jsonrpc_hold_arm();
 	ac_diag_http_start(false);
 
 	achttp_set_timeout(cl, JSONRPC_EXCHANGE_LIMIT_MS);
@@ -274,33 +337,116 @@ void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
 
 unsigned jsonrpc_open_exchanges()
 {
-	return jsonrpc_exchange_count;
+	return jsonrpc_window_count + jsonrpc_slow_count;
 }
 
-void apinfo_poll()
+namespace {
+// Takes the APs of a new run from the AP list.
+bool jsonrpc_run_start()
 {
-	unsigned count = 0;
+	unsigned n = 0;
 	ap_record *ap;
 	list_for_each_entry(ap, &aps, list)
-		count++;
-	jsonrpc_run = poll_run_begin(&jsonrpc_runs, count, jsonrpc_now_ms());
-	for (unsigned i = 0; i < JSONRPC_REQUESTS; i++) {
-		const jsonrpc_request_def &r = jsonrpc_requests[i];
-		list_for_each_entry(ap, &aps, list) {
-			char *body = jsonrpc_request_body(r.id, r.method);
-			if (!body) {
-				puts(i == 0 ? "str == NULL" : "str == NULL ");
-				continue;
-			}
-			char url[JSONRPC_URL_SIZE];
-			snprintf(url, sizeof url, r.url_format, ap->ip);
-			jsonrpc_post(url, body, ap->ip, r.id);
-		}
+		n++;
+	jsonrpc_cur.ips = n ? static_cast<char(*)[16]>(malloc(n * sizeof *jsonrpc_cur.ips)) : nullptr;
+	if (n && !jsonrpc_cur.ips) {
+		puts("malloc error ");
+		return false;
 	}
+	n = 0;
+	list_for_each_entry(ap, &aps, list)
+		memcpy(jsonrpc_cur.ips[n++], ap->ip, sizeof ap->ip);
+	jsonrpc_cur.count = n;
+	jsonrpc_cur.pass = 0;
+	jsonrpc_cur.at = 0;
+	jsonrpc_cur.active = true;
+	jsonrpc_run = poll_run_begin(&jsonrpc_runs, n, jsonrpc_now_ms());
+	return true;
+}
+
+// Every request of the run has gone out (their answers may still come).
+void jsonrpc_run_end()
+{
+	free(jsonrpc_cur.ips);
+	jsonrpc_cur.ips = nullptr;
+	jsonrpc_cur.active = false;
 	poll_run_totals t;
 	if (poll_run_sent(&jsonrpc_runs, jsonrpc_run, jsonrpc_now_ms(), &t))
 		ac_event_poll_run(&t);
 	jsonrpc_run = 0;
+}
+
+// The next request of the run, if any.
+void jsonrpc_run_step()
+{
+	const jsonrpc_request_def &r = jsonrpc_requests[jsonrpc_cur.pass];
+	const char *ip = jsonrpc_cur.ips[jsonrpc_cur.at];
+	if (++jsonrpc_cur.at == jsonrpc_cur.count) {
+		jsonrpc_cur.at = 0;
+		jsonrpc_cur.pass++;
+	}
+	char *body = jsonrpc_request_body(r.id, r.method);
+	if (!body) {
+		puts(r.id == JSONRPC_ID_PROFILE ? "str == NULL" : "str == NULL ");
+		return;
+	}
+	char url[JSONRPC_URL_SIZE];
+	snprintf(url, sizeof url, r.url_format, ip);
+	jsonrpc_post(url, body, ip, r.id);
+}
+
+// Fills the window from the run; a run that the timer asked for meanwhile
+// starts when this one is sent.
+void jsonrpc_pump(struct uloop_timeout *)
+{
+	while (jsonrpc_window_count < JSONRPC_WINDOW) {
+		if (!jsonrpc_cur.active) {
+			if (!jsonrpc_cur.again || !jsonrpc_run_start())
+				return;
+			jsonrpc_cur.again = false;
+		}
+		if (jsonrpc_cur.pass == JSONRPC_REQUESTS || !jsonrpc_cur.count) {
+			jsonrpc_run_end();
+			continue;
+		}
+		jsonrpc_run_step();
+	}
+}
+
+// Exchanges that held the window too long leave it and go on outside; past
+// JSONRPC_SLOW_MAX of those the oldest is given up like one that ran out of
+// time.
+void jsonrpc_hold_expired(struct uloop_timeout *)
+{
+	int64_t now = jsonrpc_now_ms();
+	while (!list_empty(&jsonrpc_window)) {
+		auto *x = list_first_entry(&jsonrpc_window, jsonrpc_exchange, list);
+		if (x->started + JSONRPC_WINDOW_HOLD_MS > now)
+			break;
+		list_move_tail(&x->list, &jsonrpc_slow);
+		x->in_window = false;
+		jsonrpc_window_count--;
+		jsonrpc_slow_count++;
+	}
+	while (jsonrpc_slow_count > JSONRPC_SLOW_MAX) {
+		auto *x = list_first_entry(&jsonrpc_slow, jsonrpc_exchange, list);
+		jsonrpc_error_cb(x->cl, ACHTTP_ERROR_TIMEDOUT);
+	}
+	jsonrpc_hold_arm();
+	jsonrpc_pump(nullptr);
+}
+} // namespace
+
+void apinfo_poll()
+{
+	jsonrpc_pump_timer.cb = jsonrpc_pump;
+	jsonrpc_hold_timer.cb = jsonrpc_hold_expired;
+	if (jsonrpc_cur.active) {
+		jsonrpc_cur.again = true;
+		return;
+	}
+	if (jsonrpc_run_start())
+		jsonrpc_pump(nullptr);
 }
 
 void ac_stats_poll()

@@ -13,7 +13,19 @@
 // again at the first poll run after they ended (every third run).
 constexpr int JSONRPC_EXCHANGE_LIMIT_MS = 25000;
 
-// The poll run of the timer (the timer re-arms itself).
+// A poll run's requests go out as the window frees up: at most this many
+// exchanges hold it, so a run needs few descriptors however many APs there are.
+constexpr unsigned JSONRPC_WINDOW = 32;
+// An exchange that has not ended this long after its start leaves the window
+// (a slow or silent AP does not hold up the others) and goes on outside it...
+constexpr int JSONRPC_WINDOW_HOLD_MS = 1000;
+// ...where at most this many wait; beyond, the oldest is given up as if its
+// time limit had run out.
+constexpr unsigned JSONRPC_SLOW_MAX = 128;
+
+// The poll run of the timer (the timer re-arms itself): the run's requests go
+// out through the window. When the timer fires while the last run is still
+// being sent, the next run starts as soon as that one is.
 void ac_stats_poll();
 void apinfo_poll();
 
