@@ -13,22 +13,34 @@ constexpr size_t AC_UBUS_MSG_MAX = 1024 * 1024;
 // The largest reply body sent as one message: the bus refuses messages over
 // AC_UBUS_MSG_MAX, and the envelope needs a little room.
 constexpr size_t AC_REPLY_MAX = AC_UBUS_MSG_MAX - 4096;
-// A reply too large for one message goes out in parts of about this size...
-constexpr size_t AC_REPLY_PART = 128 * 1024;
-// ...one every so many ms: the bus daemon drops messages for a client that has
-// more than AC_UBUS_MSG_MAX bytes waiting, so the parts must not arrive at once.
-constexpr int AC_REPLY_PART_GAP_MS = 40;
+// The bus daemon drops messages for a client that has more than
+// AC_UBUS_MSG_MAX bytes waiting in its queue, and it reads our socket however
+// slowly the caller reads its own. A reply in parts therefore hands the daemon
+// one part at a time, the next only once the daemon has read the last from our
+// socket and the caller's queue, counted as drained at AC_REPLY_DRAIN_KB_MS,
+// has room for it. Two parts fit the queue at once.
+constexpr size_t AC_REPLY_PART = AC_UBUS_MSG_MAX / 2 - 4096;
+// The slowest reading we allow a caller (kB per ms: 4 MB/s).
+constexpr size_t AC_REPLY_DRAIN_KB_MS = 4;
+// How often a reply in parts looks whether the next part may go.
+constexpr int AC_REPLY_PART_CHECK_MS = 1;
 
 // Sends ac_reply_buf as the reply to req. A reply that fits one message is sent
-// as it is. A larger one whose body is a single list ({"name": [...]} or
-// {"name": {...}}) is split into several replies of the same shape, each
-// holding the next elements of the list, and the request completes when the
-// last has gone out (it is deferred meanwhile). Returns a ubus status.
+// as it is. A larger one goes out as several replies of the same shape, each
+// holding the next elements of its list (a body {"name": [...]} or
+// {"name": {...}}) or else the next members of the body itself; the request is
+// deferred and completes after the last part. Returns a ubus status.
 int ac_reply_send(struct ubus_context *ctx, struct ubus_request_data *req);
 
-// The splitting: root (a buffer's head) holding one array or table member is
-// cut into parts of the same shape, each at most partSize bytes (or one
-// element). The parts are malloc'd copies, as is the array of them.
-// 0 on success, -1 when root is not one list or memory ran out.
-int ac_reply_split(struct blob_attr *root, size_t partSize, struct blob_attr ***parts,
-		   size_t *count);
+// Walks a reply body (a buffer's head) part by part.
+struct ac_reply_cursor {
+	struct blob_attr *list; // the one list member whose elements are cut, or null
+	struct blob_attr *next; // the next element (or member) to place
+	size_t rem;             // bytes from next to the end of the list (or body)
+};
+
+// Starts the walk over root; false for an empty body.
+bool ac_reply_cursor_init(ac_reply_cursor *c, struct blob_attr *root);
+// Restarts part and fills it with the next elements in the body's shape, at
+// most partSize bytes in all (one element at least). False when none are left.
+bool ac_reply_next_part(ac_reply_cursor *c, struct blob_buf *part, size_t partSize);
