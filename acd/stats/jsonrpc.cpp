@@ -8,6 +8,7 @@
 #include "core/ac_diag.hpp"
 #include "gw/jsonc.hpp"
 #include "stats/stats_text.hpp"
+#include "stats/wireless_view.hpp"
 
 const jsonrpc_request_def jsonrpc_requests[JSONRPC_REQUESTS] = {
 	{"wlan_profile", JSONRPC_ID_PROFILE, "http://%s/nox/profile.cgi"},
@@ -174,6 +175,13 @@ int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_a
 			return 1;
 		value = data[DATA_TABLE];
 	}
+
+	if (id == JSONRPC_ID_PROFILE && view_count_vaps(value) > VIEW_VAPS_MAX)
+		fprintf(stderr, "Answer from %s lists more than %u VAPs: only the first are shown\n", peer,
+			VIEW_VAPS_MAX);
+	if (id == JSONRPC_ID_STA_STATS && view_count_stations(value) > VIEW_STAS_MAX)
+		fprintf(stderr, "Answer from %s lists more than %u stations: only the first are shown\n",
+			peer, VIEW_STAS_MAX);
 
 	ap_record *ap;
 	list_for_each_entry(ap, list, list)

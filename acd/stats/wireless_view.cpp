@@ -8,6 +8,103 @@
 #include "stats/stats_text.hpp"
 
 namespace {
+// Finds the first entry, in list order, whose text begins with a given text in
+// time that does not grow with the list: every prefix of every entry's text is
+// a key, held by the first entry that has it. One index per AP and refresh; the
+// owner tells the VAPs of one AP (null) and the stations of each VAP apart.
+struct view_key {
+	const char *text;
+	void *entry;
+	const void *owner;
+	uint32_t hash;
+	uint32_t len;
+};
+
+struct view_index {
+	view_key *keys;
+	unsigned cap; // a power of two, or 0
+	unsigned used;
+};
+
+// Set while a refresh works on one AP.
+view_index *view_vaps, *view_stas;
+unsigned view_vap_count, view_sta_count;
+
+uint32_t view_hash_start(const void *owner)
+{
+	return (2166136261u ^ uint32_t(uintptr_t(owner) >> 4)) * 16777619u;
+}
+
+uint32_t view_hash_step(uint32_t h, char c)
+{
+	return (h ^ uint8_t(c)) * 16777619u;
+}
+
+view_key *view_probe(view_index *ix, const void *owner, const char *text, uint32_t len, uint32_t h)
+{
+	for (unsigned i = h & (ix->cap - 1);; i = (i + 1) & (ix->cap - 1)) {
+		view_key *k = &ix->keys[i];
+		if (!k->text || (k->hash == h && k->owner == owner && k->len == len &&
+				 !memcmp(k->text, text, len)))
+			return k;
+	}
+}
+
+bool view_index_grow(view_index *ix)
+{
+	unsigned cap = ix->cap ? ix->cap * 2 : 64;
+	auto *keys = static_cast<view_key *>(calloc(cap, sizeof(view_key)));
+	if (!keys)
+		return false;
+	view_index old = *ix;
+	ix->keys = keys;
+	ix->cap = cap;
+	for (unsigned i = 0; i < old.cap; i++)
+		if (old.keys[i].text)
+			*view_probe(ix, old.keys[i].owner, old.keys[i].text, old.keys[i].len,
+				    old.keys[i].hash) = old.keys[i];
+	free(old.keys);
+	return true;
+}
+
+// Adds the prefixes of a new entry's text (a field of `size` bytes).
+void view_index_add(view_index *ix, const void *owner, const char *text, size_t size, void *entry)
+{
+	size_t len = strnlen(text, size);
+	uint32_t h = view_hash_start(owner);
+	for (size_t l = 0;; l++) {
+		if (2 * (ix->used + 1) > ix->cap && !view_index_grow(ix))
+			return; // lookups fall back to the list walk's answer for what is missing
+		view_key *k = view_probe(ix, owner, text, uint32_t(l), h);
+		if (!k->text) {
+			*k = {text, entry, owner, h, uint32_t(l)};
+			ix->used++;
+		}
+		if (l == len)
+			break;
+		h = view_hash_step(h, text[l]);
+	}
+}
+
+// The entry for a given text, or nullptr.
+void *view_index_find(view_index *ix, const void *owner, const char *given, size_t size)
+{
+	if (!ix->cap)
+		return nullptr;
+	size_t len = stats_text_fit(given, size);
+	uint32_t h = view_hash_start(owner);
+	for (size_t l = 0; l < len; l++)
+		h = view_hash_step(h, given[l]);
+	view_key *k = view_probe(ix, owner, given, uint32_t(len), h);
+	return k->text ? k->entry : nullptr;
+}
+
+void view_index_reset(view_index *ix)
+{
+	free(ix->keys);
+	*ix = {};
+}
+
 bool view_is_list(const struct blob_attr *attr)
 {
 	int type = blobmsg_type(attr);
@@ -63,6 +160,8 @@ void vap_describe(ap_record *ap, const char *bssid, const char *ssid)
 		stats_text_copy(vap->ssid, sizeof vap->ssid, ssid);
 		return;
 	}
+	if (view_vaps && view_vap_count >= VIEW_VAPS_MAX)
+		return; // said when the answer was stored
 	vap = static_cast<vap_entry *>(calloc(1, sizeof *vap));
 	if (!vap) {
 		puts("malloc error ");
@@ -73,6 +172,10 @@ void vap_describe(ap_record *ap, const char *bssid, const char *ssid)
 	stats_text_copy(vap->ssid, sizeof vap->ssid, ssid);
 	INIT_LIST_HEAD(&vap->stas);
 	list_add_tail(&vap->list, &ap->vaps);
+	if (view_vaps) {
+		view_vap_count++;
+		view_index_add(view_vaps, nullptr, vap->bssid, sizeof vap->bssid, vap);
+	}
 }
 
 // One "config..." member of a profile table: a VAP description.
@@ -167,6 +270,8 @@ int view_radio_band(const struct blob_attr *attr)
 
 vap_entry *vap_find(const ap_record *ap, const char *bssid)
 {
+	if (view_vaps)
+		return static_cast<vap_entry *>(view_index_find(view_vaps, nullptr, bssid, VIEW_TEXT_SIZE));
 	vap_entry *vap;
 	list_for_each_entry(vap, &ap->vaps, list)
 		if (stats_text_match(vap->bssid, sizeof vap->bssid, bssid))
@@ -191,13 +296,19 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 	if (!vap)
 		return;
 	sta_entry *sta, *found = nullptr;
-	list_for_each_entry(sta, &vap->stas, list) {
-		if (stats_text_match(sta->mac, sizeof sta->mac, mac)) {
-			found = sta;
-			break;
+	if (view_stas) {
+		found = static_cast<sta_entry *>(view_index_find(view_stas, vap, mac, VIEW_TEXT_SIZE));
+	} else {
+		list_for_each_entry(sta, &vap->stas, list) {
+			if (stats_text_match(sta->mac, sizeof sta->mac, mac)) {
+				found = sta;
+				break;
+			}
 		}
 	}
 	if (!found) {
+		if (view_stas && view_sta_count >= VIEW_STAS_MAX)
+			return; // said when the answer was stored
 		found = static_cast<sta_entry *>(calloc(1, sizeof *found));
 		if (!found) {
 			puts("malloc error ");
@@ -205,6 +316,10 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 		}
 		stats_text_copy(found->mac, sizeof found->mac, mac);
 		list_add_tail(&found->list, &vap->stas);
+		if (view_stas) {
+			view_sta_count++;
+			view_index_add(view_stas, vap, found->mac, sizeof found->mac, found);
+		}
 	}
 	stats_text_copy(found->tx_bytes, sizeof found->tx_bytes, tx);
 	stats_text_copy(found->rx_bytes, sizeof found->rx_bytes, rx);
@@ -213,13 +328,13 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 	vap->sta_count = count;
 }
 
-void build_vap_list(struct list_head *list)
+namespace {
+void view_build_ap(ap_record *ap)
 {
-	ap_record *ap;
-	list_for_each_entry(ap, list, list) {
+	{
 		struct blob_attr *profile = ap_slot(ap, JSONRPC_ID_PROFILE);
 		if (!profile)
-			continue;
+			return;
 		struct blob_attr *elem;
 		size_t rem;
 		blobmsg_for_each_attr(elem, profile, rem) {
@@ -234,13 +349,12 @@ void build_vap_list(struct list_head *list)
 	}
 }
 
-void fill_vap_statistics(struct list_head *list)
+void view_fill_statistics_ap(ap_record *ap)
 {
-	ap_record *ap;
-	list_for_each_entry(ap, list, list) {
+	{
 		struct blob_attr *data = ap_slot(ap, JSONRPC_ID_WLAN_STATS);
 		if (!data)
-			continue;
+			return;
 		struct blob_attr *radio;
 		size_t rem;
 		blobmsg_for_each_attr(radio, data, rem) {
@@ -256,13 +370,12 @@ void fill_vap_statistics(struct list_head *list)
 	}
 }
 
-void fill_sta_info(struct list_head *list)
+void view_fill_stations_ap(ap_record *ap)
 {
-	ap_record *ap;
-	list_for_each_entry(ap, list, list) {
+	{
 		struct blob_attr *data = ap_slot(ap, JSONRPC_ID_STA_STATS);
 		if (!data)
-			continue;
+			return;
 		struct blob_attr *radio;
 		size_t rem;
 		blobmsg_for_each_attr(radio, data, rem) {
@@ -275,6 +388,74 @@ void fill_sta_info(struct list_head *list)
 					view_vap_clients(ap, elem);
 		}
 	}
+}
+
+} // namespace
+
+void build_vap_list(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list)
+		view_build_ap(ap);
+}
+
+void fill_vap_statistics(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list)
+		view_fill_statistics_ap(ap);
+}
+
+void fill_sta_info(struct list_head *list)
+{
+	ap_record *ap;
+	list_for_each_entry(ap, list, list)
+		view_fill_stations_ap(ap);
+}
+
+unsigned view_count_vaps(struct blob_attr *profile)
+{
+	unsigned n = 0;
+	struct blob_attr *elem;
+	size_t rem;
+	blobmsg_for_each_attr(elem, profile, rem) {
+		if (!view_is_table(elem))
+			continue;
+		struct blob_attr *cur;
+		size_t mrem;
+		blobmsg_for_each_attr(cur, elem, mrem)
+			if (!strncmp(blobmsg_name(cur), "config", 6) && view_is_table(cur))
+				n++;
+	}
+	return n;
+}
+
+unsigned view_count_stations(struct blob_attr *data)
+{
+	unsigned n = 0;
+	struct blob_attr *radio;
+	size_t rem;
+	blobmsg_for_each_attr(radio, data, rem) {
+		if (view_radio_band(radio) < 0)
+			continue;
+		struct blob_attr *elem;
+		size_t erem;
+		blobmsg_for_each_attr(elem, radio, erem) {
+			if (!view_is_table(elem))
+				continue;
+			struct blob_attr *cur;
+			size_t crem;
+			blobmsg_for_each_attr(cur, elem, crem) {
+				if (!view_name_is(cur, "clients") || !view_is_list(cur))
+					continue;
+				struct blob_attr *client;
+				size_t k;
+				blobmsg_for_each_attr(client, cur, k)
+					n += view_is_table(client);
+			}
+		}
+	}
+	return n;
 }
 
 void wireless_view_clear(struct list_head *list)
@@ -290,7 +471,19 @@ void wireless_view_clear(struct list_head *list)
 void wireless_view_refresh(struct list_head *list)
 {
 	wireless_view_clear(list);
-	build_vap_list(list);
-	fill_vap_statistics(list);
-	fill_sta_info(list);
+	// One AP at a time with its own indexes: an AP's view depends on its own
+	// slots only, so this is the same as each step over the whole list.
+	view_index vaps = {}, stas = {};
+	view_vaps = &vaps;
+	view_stas = &stas;
+	ap_record *ap;
+	list_for_each_entry(ap, list, list) {
+		view_vap_count = view_sta_count = 0;
+		view_build_ap(ap);
+		view_fill_statistics_ap(ap);
+		view_fill_stations_ap(ap);
+		view_index_reset(&vaps);
+		view_index_reset(&stas);
+	}
+	view_vaps = view_stas = nullptr;
 }

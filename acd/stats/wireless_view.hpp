@@ -11,6 +11,10 @@
 
 constexpr size_t VIEW_TEXT_SIZE = 32;  // BSSID, MAC and counter fields
 constexpr size_t VIEW_SSID_SIZE = 128;
+// What one AP may hold in the view; an answer over it is stored, says so, and
+// shows the first ones.
+constexpr unsigned VIEW_VAPS_MAX = 4096;
+constexpr unsigned VIEW_STAS_MAX = 4096;
 
 enum vap_band : int8_t {
 	VAP_BAND_2G = 0, // "radio2g"
@@ -62,6 +66,10 @@ void vap_set_statistics(ap_record *ap, const char *bssid, const char *rx, const 
 // that VAP's station count.
 void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const char *rx,
 		     const char *tx, int32_t signal, int32_t up_time, int32_t count);
+
+// VAP descriptions in a profile answer, clients in a station answer.
+unsigned view_count_vaps(struct blob_attr *profile);
+unsigned view_count_stations(struct blob_attr *data);
 
 // The first VAP entry of the AP matching bssid, or nullptr.
 vap_entry *vap_find(const ap_record *ap, const char *bssid);

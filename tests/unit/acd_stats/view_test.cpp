@@ -334,3 +334,95 @@ TEST(view_text, CutsAtCharacterBoundaries)
 }
 
 } // namespace
+
+namespace {
+// The view walked step by step over the whole list, each lookup a walk of the
+// AP's entries: what a refresh must give, however it finds its entries.
+std::string walked_view(struct list_head *aps, struct blob_buf *b, bool stations)
+{
+	wireless_view_clear(aps);
+	build_vap_list(aps);
+	fill_vap_statistics(aps);
+	fill_sta_info(aps);
+	if (stations)
+		stats_reply_sta_statistic(b, aps);
+	else
+		stats_reply_statistic(b, aps);
+	std::string out = reply_json(b);
+	wireless_view_clear(aps);
+	return out;
+}
+
+std::string vap_text(int i)
+{
+	// BSSIDs that are prefixes of one another ("b1", "b10", "b100"), listed in
+	// an order where a later entry matches a given text better than the first.
+	return "b" + std::to_string(i);
+}
+} // namespace
+
+// Thousands of VAPs and clients on one AP, BSSIDs and MACs prefixes of one
+// another, repeated ones and an empty one: the refresh gives what the walk gives.
+TEST_F(view, ManyVapsSameAsTheWalk)
+{
+	ap_with_modes("10.77.0.11", 1);
+	ap_with_modes("10.77.0.12", 2);
+	const int vaps = 600;
+	std::string profile = "[{", stats = "{\"radio2g\":[", stas = "{\"radio5g\":[";
+	for (int k = 0; k < vaps; k++) {
+		int i = (k * 7919) % vaps; // 1, 10, 100 ... not in order
+		profile += (k ? "," : "") + std::string("\"config") + std::to_string(k) + "\":{\"ssid\":\"s" +
+			   std::to_string(k) + "\",\"bssid\":\"" + vap_text(i) + "\"}";
+		stats += (k ? "," : "") + std::string("{\"bssid\":\"") + vap_text(i % 97) +
+			 "\",\"statistics\":{\"rx_bytes\":\"" + std::to_string(k) + "\",\"tx_bytes\":\"1\"}}";
+		stas += (k ? "," : "") + std::string("{\"bssid\":\"") + vap_text(i % 50) + "\",\"clients\":[" +
+			client(("m" + std::to_string(k % 13)).c_str(), -k, k, "1", "2") + "," +
+			client(("m" + std::to_string(k % 130)).c_str(), k, -k, "3", "4") + "]}";
+	}
+	profile += ",\"config_x\":{\"ssid\":\"dup\",\"bssid\":\"b7\"}}]";
+	stats += ",{\"bssid\":\"\",\"statistics\":{\"rx_bytes\":\"e\",\"tx_bytes\":\"e\"}}]}";
+	stas += "]}";
+	for (const char *ip : {"10.77.0.11", "10.77.0.12"}) {
+		store(ip, 104, profile);
+		store(ip, 108, "[0," + stats + "]");
+		store(ip, 109, "[0," + stas + "]");
+	}
+	EXPECT_EQ(statistic(), walked_view(&aps, &b, false));
+	EXPECT_EQ(sta_statistic(), walked_view(&aps, &b, true));
+}
+
+// An AP listing more VAPs or stations than one AP may hold: the answer is
+// stored (wlan_profile shows it whole), a message names the AP, and the view
+// shows the first ones.
+TEST_F(view, BoundsPerAp)
+{
+	ap_record *ap = ap_with_modes("10.77.0.11", 1);
+	std::string profile = "[{", stas = "{\"radio2g\":[{\"bssid\":\"b0\",\"clients\":[";
+	for (unsigned k = 0; k < VIEW_VAPS_MAX + 5; k++)
+		profile += (k ? "," : "") + std::string("\"config") + std::to_string(k) +
+			   "\":{\"ssid\":\"s\",\"bssid\":\"b" + std::to_string(k) + "\"}";
+	profile += "}]";
+	for (unsigned k = 0; k < VIEW_STAS_MAX + 5; k++)
+		stas += (k ? ",{\"mac\":\"m" : "{\"mac\":\"m") + std::to_string(k) +
+			"\",\"statistics\":{\"rx_bytes\":\"1\",\"tx_bytes\":\"2\"}}";
+	stas += "]}]}";
+	testing::internal::CaptureStderr();
+	store("10.77.0.11", 104, profile);
+	store("10.77.0.11", 108, R"([0,{"radio2g":[]}])");
+	store("10.77.0.11", 109, "[0," + stas + "]");
+	std::string err = testing::internal::GetCapturedStderr();
+	EXPECT_EQ(err, "Answer from 10.77.0.11 lists more than 4096 VAPs: only the first are shown\n"
+		       "Answer from 10.77.0.11 lists more than 4096 stations: only the first are shown\n");
+	wireless_view_refresh(&aps);
+	unsigned n = 0, s = 0;
+	vap_entry *vap;
+	list_for_each_entry(vap, &ap->vaps, list) {
+		n++;
+		sta_entry *sta;
+		list_for_each_entry(sta, &vap->stas, list)
+			s++;
+	}
+	EXPECT_EQ(n, VIEW_VAPS_MAX);
+	EXPECT_EQ(s, VIEW_STAS_MAX);
+	EXPECT_EQ(slot_json(ap, 104).size(), profile.size());
+}
