@@ -20,8 +20,10 @@ constexpr size_t AC_REPLY_MAX = AC_UBUS_MSG_MAX - 4096;
 // socket and the caller's queue, counted as drained at AC_REPLY_DRAIN_KB_MS,
 // has room for it. Two parts fit the queue at once.
 constexpr size_t AC_REPLY_PART = AC_UBUS_MSG_MAX / 2 - 4096;
-// The slowest reading we allow a caller (kB per ms: 4 MB/s).
-constexpr size_t AC_REPLY_DRAIN_KB_MS = 4;
+// The slowest reading we allow a caller (kB per ms: 8 MB/s; our ubus command
+// line, formatting what it reads, keeps up with that on a busy host, not with
+// twice as much).
+constexpr size_t AC_REPLY_DRAIN_KB_MS = 8;
 // How often a reply in parts looks whether the next part may go.
 constexpr int AC_REPLY_PART_CHECK_MS = 1;
 

@@ -1,6 +1,7 @@
 // The JSON-RPC answers of a simulated AP: its profile, per-VAP counters and
 // clients, from the AP's "rpc" configuration or generated from its MAC and
-// settings (two VAPs, counters that grow while it runs, three clients).
+// settings (two VAPs, or the AP's "vaps", counters that grow while it runs,
+// three clients and one more per further VAP).
 #include <cstring>
 
 #include "http.hpp"
@@ -10,19 +11,33 @@ namespace {
 
 const uint64_t start_ms = now_ms();
 
-std::string vap_bssid(const Ap &ap, int band)
+// VAPs per band of the generated answers: the AP's "vaps" (default 2, one per
+// band; the 2.4 GHz band takes the odd one). VAP v > 0 of a band has its own
+// BSSID and SSID and one client.
+int vaps_in_band(const Ap &ap, int band)
+{
+	int n = jget(ap.conf, "vaps") ? json_object_get_int(jget(ap.conf, "vaps")) : 2;
+	if (n < 1)
+		n = 1;
+	return band ? n / 2 : (n + 1) / 2;
+}
+
+std::string vap_bssid(const Ap &ap, int band, int v = 0)
 {
 	std::array<uint8_t, 6> b = ap.mac;
 	b[0] = band ? 0x0a : 0x06;
+	b[1] = uint8_t(b[1] + (v >> 8));
+	b[2] = uint8_t(b[2] + v);
 	return mac_text(b);
 }
 
-std::string vap_ssid(const Ap &ap, int band)
+std::string vap_ssid(const Ap &ap, int band, int v = 0)
 {
+	std::string suffix = v ? "-v" + std::to_string(v) : "";
 	const char *s = jstr(jget(ap.conf, "settings"), band ? "5GSSID" : "2.4GSSID");
 	if (s && *s)
-		return s;
-	return "apsim-" + std::to_string(ap.index + 1) + (band ? "-5g" : "");
+		return s + suffix;
+	return "apsim-" + std::to_string(ap.index + 1) + (band ? "-5g" : "") + suffix;
 }
 
 json_object *counters(uint64_t rx, uint64_t tx)
@@ -41,13 +56,16 @@ uint64_t seconds_up()
 json_object *gen_profile(Ap &ap)
 {
 	json_object *t = json_object_new_object();
+	int k = 0;
 	for (int band = 0; band < 2; band++) {
-		json_object *c = json_object_new_object();
-		json_object_object_add(c, "ssid", json_object_new_string(vap_ssid(ap, band).c_str()));
-		json_object_object_add(c, "bssid", json_object_new_string(vap_bssid(ap, band).c_str()));
-		json_object_object_add(c, "encryption", json_object_new_string("psk2"));
-		json_object_object_add(c, "hidden", json_object_new_int(0));
-		json_object_object_add(t, band ? "config1" : "config0", c);
+		for (int v = 0; v < vaps_in_band(ap, band); v++) {
+			json_object *c = json_object_new_object();
+			json_object_object_add(c, "ssid", json_object_new_string(vap_ssid(ap, band, v).c_str()));
+			json_object_object_add(c, "bssid", json_object_new_string(vap_bssid(ap, band, v).c_str()));
+			json_object_object_add(c, "encryption", json_object_new_string("psk2"));
+			json_object_object_add(c, "hidden", json_object_new_int(0));
+			json_object_object_add(t, ("config" + std::to_string(k++)).c_str(), c);
+		}
 	}
 	json_object_object_add(t, "country", json_object_new_string("US"));
 	json_object *a = json_object_new_array();
@@ -60,12 +78,15 @@ json_object *gen_statistic(Ap &ap)
 	json_object *d = json_object_new_object();
 	uint64_t base = uint64_t(ap.index + 1) * 1000000, t = seconds_up();
 	for (int band = 0; band < 2; band++) {
-		json_object *v = json_object_new_object();
-		json_object_object_add(v, "bssid", json_object_new_string(vap_bssid(ap, band).c_str()));
-		json_object_object_add(v, "statistics",
-				       counters(base * (band + 1) + t * 1200, base * (band + 3) + t * 3400));
 		json_object *list = json_object_new_array();
-		json_object_array_add(list, v);
+		for (int i = 0; i < vaps_in_band(ap, band); i++) {
+			json_object *v = json_object_new_object();
+			json_object_object_add(v, "bssid", json_object_new_string(vap_bssid(ap, band, i).c_str()));
+			json_object_object_add(v, "statistics",
+					       counters(base * (band + 1) + t * 1200 + uint64_t(i),
+							base * (band + 3) + t * 3400 + uint64_t(i)));
+			json_object_array_add(list, v);
+		}
 		json_object_object_add(d, band ? "radio5g" : "radio2g", list);
 	}
 	return d;
@@ -76,22 +97,25 @@ json_object *gen_stations(Ap &ap)
 	json_object *d = json_object_new_object();
 	uint64_t t = seconds_up();
 	for (int band = 0; band < 2; band++) {
-		json_object *v = json_object_new_object();
-		json_object_object_add(v, "bssid", json_object_new_string(vap_bssid(ap, band).c_str()));
-		json_object *clients = json_object_new_array();
-		for (int k = 1; k <= (band ? 1 : 2); k++) {
-			std::array<uint8_t, 6> m = {0xa0, 0, uint8_t(ap.index >> 8), uint8_t(ap.index),
-						    uint8_t(band), uint8_t(k)};
-			json_object *c = json_object_new_object();
-			json_object_object_add(c, "mac", json_object_new_string(mac_text(m).c_str()));
-			json_object_object_add(c, "signal", json_object_new_int(-38 - 9 * k - 4 * band));
-			json_object_object_add(c, "up_time", json_object_new_int(int(60 * k + t)));
-			json_object_object_add(c, "statistics", counters(5000 * k + t * 300, 9000 * k + t * 700));
-			json_object_array_add(clients, c);
-		}
-		json_object_object_add(v, "clients", clients);
 		json_object *list = json_object_new_array();
-		json_object_array_add(list, v);
+		for (int i = 0; i < vaps_in_band(ap, band); i++) {
+			json_object *v = json_object_new_object();
+			json_object_object_add(v, "bssid", json_object_new_string(vap_bssid(ap, band, i).c_str()));
+			json_object *clients = json_object_new_array();
+			for (int k = 1; k <= (i ? 1 : band ? 1 : 2); k++) {
+				std::array<uint8_t, 6> m = {0xa0, uint8_t(i), uint8_t(ap.index >> 8),
+							    uint8_t(ap.index), uint8_t(band + (i >> 8)), uint8_t(k)};
+				json_object *c = json_object_new_object();
+				json_object_object_add(c, "mac", json_object_new_string(mac_text(m).c_str()));
+				json_object_object_add(c, "signal", json_object_new_int(-38 - 9 * k - 4 * band));
+				json_object_object_add(c, "up_time", json_object_new_int(int(60 * k + t)));
+				json_object_object_add(c, "statistics",
+						       counters(5000 * k + t * 300, 9000 * k + t * 700));
+				json_object_array_add(clients, c);
+			}
+			json_object_object_add(v, "clients", clients);
+			json_object_array_add(list, v);
+		}
 		json_object_object_add(d, band ? "radio5g" : "radio2g", list);
 	}
 	return d;
