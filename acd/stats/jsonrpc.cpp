@@ -144,7 +144,8 @@ bool ap_slot_store(ap_record *ap, int32_t id, const struct blob_attr *value)
 	return true;
 }
 
-int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_attr *answer)
+int jsonrpc_check_answer(struct blob_attr *answer, const char *peer, int32_t *idOut,
+			 struct blob_attr **valueOut)
 {
 	struct blob_attr *tb[__REPLY_MAX];
 	blobmsg_parse(reply_policy, __REPLY_MAX, tb, blob_data(answer), blob_len(answer));
@@ -155,7 +156,7 @@ int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_a
 	if (!tb[REPLY_ID])
 		return 0;
 	if (!tb[REPLY_RESULT])
-		return 1;
+		return JSONRPC_IGNORED;
 
 	int32_t id;
 	if (!jsonrpc_id_value(tb[REPLY_ID], &id) || id < int32_t(AP_REPLY_FIRST_ID) ||
@@ -169,10 +170,10 @@ int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_a
 		if (data[DATA_STATUS] && blobmsg_get_u32(data[DATA_STATUS]) != 0) {
 			puts("status is erro  ");
 			ac_diag_status_error();
-			return 1;
+			return JSONRPC_IGNORED;
 		}
 		if (!data[DATA_TABLE])
-			return 1;
+			return JSONRPC_IGNORED;
 		value = data[DATA_TABLE];
 	}
 
@@ -183,6 +184,18 @@ int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_a
 		fprintf(stderr, "Answer from %s lists more than %u stations: only the first are shown\n",
 			peer, VIEW_STAS_MAX);
 
+	*idOut = id;
+	*valueOut = value;
+	return JSONRPC_STORE;
+}
+
+int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_attr *answer)
+{
+	int32_t id;
+	struct blob_attr *value;
+	int rc = jsonrpc_check_answer(answer, peer, &id, &value);
+	if (rc != JSONRPC_STORE)
+		return rc;
 	ap_record *ap;
 	list_for_each_entry(ap, list, list)
 		if (!strcmp(ap->ip, peer))

@@ -43,6 +43,13 @@ bool jsonrpc_parse_answer(struct blob_buf *b, const char *text, size_t len, bool
 // non-zero status.
 int jsonrpc_store_answer(struct list_head *list, const char *peer, struct blob_attr *answer);
 
+// The checks of jsonrpc_store_answer without the storing: JSONRPC_STORE with
+// the id and the value to store, else what jsonrpc_store_answer returns.
+constexpr int JSONRPC_IGNORED = 1;
+constexpr int JSONRPC_STORE = 2;
+int jsonrpc_check_answer(struct blob_attr *answer, const char *peer, int32_t *id,
+			 struct blob_attr **value);
+
 // The stored answer of an AP for a JSON-RPC id (102 to 109), or nullptr.
 struct blob_attr *ap_slot(const ap_record *ap, int32_t id);
 // Replaces the slot of id with a copy of value. When the copy cannot be made

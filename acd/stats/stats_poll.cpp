@@ -207,12 +207,68 @@ void get_remote_addr(struct achttp_client *cl)
 		cl->remote_addr = a;
 }
 
+namespace {
+// The AP records by address text, so an answer finds its records without a
+// walk of the list; rebuilt whenever the registry has changed since.
+struct jsonrpc_ap_index {
+	ap_record **slots;
+	unsigned cap; // a power of two, or 0
+	unsigned built; // ap_registry_changes when built
+} jsonrpc_aps;
+
+uint32_t jsonrpc_ip_hash(const char *ip)
+{
+	uint32_t h = 2166136261u;
+	for (; *ip; ip++)
+		h = (h ^ uint8_t(*ip)) * 16777619u;
+	return h;
+}
+
+bool jsonrpc_ap_index_fresh()
+{
+	if (jsonrpc_aps.slots && jsonrpc_aps.built == ap_registry_changes)
+		return true;
+	unsigned n = 0;
+	ap_record *ap;
+	list_for_each_entry(ap, &aps, list)
+		n++;
+	unsigned cap = 16;
+	while (cap < 2 * n)
+		cap *= 2;
+	free(jsonrpc_aps.slots);
+	jsonrpc_aps.slots = static_cast<ap_record **>(calloc(cap, sizeof(ap_record *)));
+	if (!jsonrpc_aps.slots)
+		return false;
+	jsonrpc_aps.cap = cap;
+	jsonrpc_aps.built = ap_registry_changes;
+	list_for_each_entry(ap, &aps, list) {
+		unsigned i = jsonrpc_ip_hash(ap->ip) & (cap - 1);
+		while (jsonrpc_aps.slots[i])
+			i = (i + 1) & (cap - 1);
+		jsonrpc_aps.slots[i] = ap;
+	}
+	return true;
+}
+} // namespace
+
 int jsonrpc_store_reply(struct achttp_client *cl, struct blob_attr *answer)
 {
 	char peer[INET6_ADDRSTRLEN + 8];
 	get_remote_addr(cl);
 	achttp_get_addr(peer, nullptr, &cl->remote_addr);
-	return jsonrpc_store_answer(&aps, peer, answer);
+	if (!jsonrpc_ap_index_fresh())
+		return jsonrpc_store_answer(&aps, peer, answer);
+	int32_t id;
+	struct blob_attr *value;
+	int rc = jsonrpc_check_answer(answer, peer, &id, &value);
+	if (rc != JSONRPC_STORE)
+		return rc;
+	// Every record with this address text gets a copy, as in the list walk.
+	for (unsigned i = jsonrpc_ip_hash(peer) & (jsonrpc_aps.cap - 1); jsonrpc_aps.slots[i];
+	     i = (i + 1) & (jsonrpc_aps.cap - 1))
+		if (!strcmp(jsonrpc_aps.slots[i]->ip, peer))
+			ap_slot_store(jsonrpc_aps.slots[i], id, value);
+	return 1;
 }
 
 void jsonrpc_read_cb(struct achttp_client *cl)

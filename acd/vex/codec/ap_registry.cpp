@@ -25,6 +25,8 @@ void ap_set_address_text(ap_record *ap)
 }
 } // namespace
 
+unsigned ap_registry_changes;
+
 void ap_settings_from_response(ap_settings *s, const vex_msg *msg)
 {
 	memset(s, 0, sizeof *s);
@@ -79,6 +81,8 @@ int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr 
 		memcpy(change->oldIp, ap->ip, sizeof change->oldIp);
 		change->oldMode = ap->UbootMode;
 		// A refresh replaces the whole block: fields the response lacks become zero.
+		if (memcmp(ap->settings.au1IPAddress, s->au1IPAddress, sizeof s->au1IPAddress))
+			ap_registry_changes++;
 		ap->settings = *s;
 		ap->lastSeen = now;
 		ap_set_address_text(ap);
@@ -104,6 +108,7 @@ int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr 
 	ap->lastPoll = 0;
 	list_add_tail(&ap->list, aps);
 	change->ap = ap;
+	ap_registry_changes++;
 	return 0;
 }
 
@@ -115,6 +120,7 @@ bool ap_registry_expired(const ap_record *ap, int32_t now)
 
 void ap_record_release(ap_record *ap)
 {
+	ap_registry_changes++;
 	list_del(&ap->list);
 	for (blob_attr *&slot : ap->slots) {
 		free(slot);

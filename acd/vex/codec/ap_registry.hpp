@@ -64,6 +64,10 @@ void ap_settings_from_response(ap_settings *s, const vex_msg *msg);
 // Settings block from an agent-loader response: product name and address only.
 void ap_settings_from_agent(ap_settings *s, const vex_msg *msg);
 
+// Counts the records made and released and the address changes, so an index of
+// the records by address knows when to rebuild.
+extern unsigned ap_registry_changes;
+
 ap_record *ap_registry_find_mac(struct list_head *aps, const uint8_t mac[6]);
 ap_record *ap_registry_find_ip(struct list_head *aps, const char *ip);
 
