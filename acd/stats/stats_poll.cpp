@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,7 @@ struct jsonrpc_run {
 
 struct uloop_timeout jsonrpc_pump_timer;
 struct uloop_timeout jsonrpc_hold_timer;
+int64_t jsonrpc_hold_due; // when the hold timer runs, while it is pending
 
 // The poll runs whose exchanges are still open, and the one starting now.
 poll_run_book jsonrpc_runs;
@@ -114,12 +116,33 @@ void jsonrpc_pump_soon()
 		uloop_timeout_set(&jsonrpc_pump_timer, 0);
 }
 
+bool jsonrpc_full()
+{
+	return jsonrpc_window_count + jsonrpc_slow_count >= JSONRPC_WINDOW + JSONRPC_SLOW_MAX;
+}
+
+// The hold timer runs when the oldest exchange of the window has held it long
+// enough, or, when no more may be open, when the oldest outside it may be given up.
 void jsonrpc_hold_arm()
 {
-	if (jsonrpc_hold_timer.pending || list_empty(&jsonrpc_window))
+	int64_t due = INT64_MAX;
+	if (!list_empty(&jsonrpc_window))
+		due = list_first_entry(&jsonrpc_window, jsonrpc_exchange, list)->started +
+		      JSONRPC_WINDOW_HOLD_MS;
+	if (jsonrpc_full() && !list_empty(&jsonrpc_slow)) {
+		int64_t t = list_first_entry(&jsonrpc_slow, jsonrpc_exchange, list)->started +
+			    JSONRPC_SLOW_GIVE_UP_MS;
+		if (t < due)
+			due = t;
+	}
+	if (due == INT64_MAX) {
+		uloop_timeout_cancel(&jsonrpc_hold_timer);
 		return;
-	auto *oldest = list_first_entry(&jsonrpc_window, jsonrpc_exchange, list);
-	int64_t left = oldest->started + JSONRPC_WINDOW_HOLD_MS - jsonrpc_now_ms();
+	}
+	if (jsonrpc_hold_timer.pending && jsonrpc_hold_due <= due)
+		return;
+	jsonrpc_hold_due = due;
+	int64_t left = due - jsonrpc_now_ms();
 	uloop_timeout_set(&jsonrpc_hold_timer, left > 0 ? int(left) : 0);
 }
 
@@ -132,12 +155,11 @@ void jsonrpc_exchange_end(jsonrpc_exchange *x)
 	achttp_free(x->cl);
 	free(x->rx);
 	list_del(&x->list);
-	if (x->in_window) {
+	if (x->in_window)
 		jsonrpc_window_count--;
-		jsonrpc_pump_soon();
-	} else {
+	else
 		jsonrpc_slow_count--;
-	}
+	jsonrpc_pump_soon();
 	jsonrpc_exchange **pp = jsonrpc_bucket(x->ip, x->id);
 	while (*pp != x)
 		pp = &(*pp)->next_open;
@@ -455,7 +477,7 @@ void jsonrpc_run_step()
 // starts when this one is sent.
 void jsonrpc_pump(struct uloop_timeout *)
 {
-	while (jsonrpc_window_count < JSONRPC_WINDOW) {
+	while (jsonrpc_window_count < JSONRPC_WINDOW && !jsonrpc_full()) {
 		if (!jsonrpc_cur.active) {
 			if (!jsonrpc_cur.again || !jsonrpc_run_start())
 				return;
@@ -469,9 +491,9 @@ void jsonrpc_pump(struct uloop_timeout *)
 	}
 }
 
-// Exchanges that held the window too long leave it and go on outside; past
-// JSONRPC_SLOW_MAX of those the oldest is given up like one that ran out of
-// time.
+// Exchanges that held the window too long leave it and go on outside. When no
+// more may be open, the oldest outside that has gone on long enough is given up
+// like one that ran out of time, so the run can go on.
 void jsonrpc_hold_expired(struct uloop_timeout *)
 {
 	int64_t now = jsonrpc_now_ms();
@@ -484,12 +506,14 @@ void jsonrpc_hold_expired(struct uloop_timeout *)
 		jsonrpc_window_count--;
 		jsonrpc_slow_count++;
 	}
-	while (jsonrpc_slow_count > JSONRPC_SLOW_MAX) {
+	while (jsonrpc_full() && !list_empty(&jsonrpc_slow)) {
 		auto *x = list_first_entry(&jsonrpc_slow, jsonrpc_exchange, list);
+		if (x->started + JSONRPC_SLOW_GIVE_UP_MS > now)
+			break;
 		jsonrpc_error_cb(x->cl, ACHTTP_ERROR_TIMEDOUT);
 	}
-	jsonrpc_hold_arm();
 	jsonrpc_pump(nullptr);
+	jsonrpc_hold_arm();
 }
 } // namespace
 

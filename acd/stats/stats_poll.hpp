@@ -19,9 +19,11 @@ constexpr unsigned JSONRPC_WINDOW = 32;
 // An exchange that has not ended this long after its start leaves the window
 // (a slow or silent AP does not hold up the others) and goes on outside it...
 constexpr int JSONRPC_WINDOW_HOLD_MS = 1000;
-// ...where at most this many wait; beyond, the oldest is given up as if its
-// time limit had run out.
+// ...where at most this many wait. With that many open no new one starts; the
+// oldest outside the window is given up, as if its time limit had run out, once
+// it has gone on this long.
 constexpr unsigned JSONRPC_SLOW_MAX = 128;
+constexpr int JSONRPC_SLOW_GIVE_UP_MS = 5000;
 
 // The poll run of the timer (the timer re-arms itself): the run's requests go
 // out through the window. When the timer fires while the last run is still
