@@ -29,6 +29,8 @@ struct view_index {
 // Set while a refresh works on one AP.
 view_index *view_vaps, *view_stas;
 unsigned view_vap_count, view_sta_count;
+// A short list is walked; an index is made once an AP has more entries.
+constexpr unsigned VIEW_INDEX_FROM = 16;
 
 uint32_t view_hash_start(const void *owner)
 {
@@ -172,8 +174,11 @@ void vap_describe(ap_record *ap, const char *bssid, const char *ssid)
 	stats_text_copy(vap->ssid, sizeof vap->ssid, ssid);
 	INIT_LIST_HEAD(&vap->stas);
 	list_add_tail(&vap->list, &ap->vaps);
-	if (view_vaps) {
-		view_vap_count++;
+	if (view_vaps && ++view_vap_count == VIEW_INDEX_FROM + 1) {
+		vap_entry *v;
+		list_for_each_entry(v, &ap->vaps, list)
+			view_index_add(view_vaps, nullptr, v->bssid, sizeof v->bssid, v);
+	} else if (view_vaps && view_vap_count > VIEW_INDEX_FROM) {
 		view_index_add(view_vaps, nullptr, vap->bssid, sizeof vap->bssid, vap);
 	}
 }
@@ -270,7 +275,7 @@ int view_radio_band(const struct blob_attr *attr)
 
 vap_entry *vap_find(const ap_record *ap, const char *bssid)
 {
-	if (view_vaps)
+	if (view_vaps && view_vap_count > VIEW_INDEX_FROM)
 		return static_cast<vap_entry *>(view_index_find(view_vaps, nullptr, bssid, VIEW_TEXT_SIZE));
 	vap_entry *vap;
 	list_for_each_entry(vap, &ap->vaps, list)
@@ -296,7 +301,7 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 	if (!vap)
 		return;
 	sta_entry *sta, *found = nullptr;
-	if (view_stas) {
+	if (view_stas && view_sta_count > VIEW_INDEX_FROM) {
 		found = static_cast<sta_entry *>(view_index_find(view_stas, vap, mac, VIEW_TEXT_SIZE));
 	} else {
 		list_for_each_entry(sta, &vap->stas, list) {
@@ -316,8 +321,12 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 		}
 		stats_text_copy(found->mac, sizeof found->mac, mac);
 		list_add_tail(&found->list, &vap->stas);
-		if (view_stas) {
-			view_sta_count++;
+		if (view_stas && ++view_sta_count == VIEW_INDEX_FROM + 1) {
+			vap_entry *v;
+			list_for_each_entry(v, &ap->vaps, list)
+				list_for_each_entry(sta, &v->stas, list)
+					view_index_add(view_stas, v, sta->mac, sizeof sta->mac, sta);
+		} else if (view_stas && view_sta_count > VIEW_INDEX_FROM) {
 			view_index_add(view_stas, vap, found->mac, sizeof found->mac, found);
 		}
 	}
