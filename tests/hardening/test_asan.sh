@@ -32,6 +32,8 @@ export APCTL_BURST_APS=200
 # copies it under the sanitizer's allocator, so the full file outlasts the bus
 # call's timeout (10,000 rows already take 12 s of its 30).
 export APCTL_CSV_ROWS=5000
+# The APs of thousands of VAPs, likewise.
+export APCTL_SCALE_VAPS=500
 
 start=$(date +%s)
 rc=0

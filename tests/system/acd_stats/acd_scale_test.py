@@ -46,9 +46,10 @@ class SilentApsAndBigAnswers(unittest.TestCase):
                 time.sleep(0.1)
             print(f"acd descriptors: {base_fds} before the first run, at most {most} while 40 APs are silent")
             self.assertLessEqual(most, base_fds + 32 + 128 + 2)
-            err = lab.acd_err()
+            # One message for each of the three answers of a run.
             line = f"Answer from {ap_ip(silent + 2)} over 1048576 bytes dropped\n"
-            self.assertGreaterEqual(err.count(line), 3, err[:500])
+            wait_for(lambda: lab.acd_err().count(line) >= 3, POLL + 10, "three messages")
+            err = lab.acd_err()
             self.assertEqual({l + "\n" for l in err.splitlines() if l}, {line})
 
 
@@ -57,7 +58,10 @@ class ReportsInParts(unittest.TestCase):
     message limit and comes in parts; joined, the parts are the whole reply."""
 
     def test_big_reports_in_parts(self):
-        aps = [ap_conf(n, MODES, vaps=3000) for n in (1, 2, 3)]
+        # The sanitizer run takes fewer (its allocator copies every growing
+        # buffer); the replies then fit one message.
+        vaps = int(os.environ.get("APCTL_SCALE_VAPS", "3000"))
+        aps = [ap_conf(n, MODES, vaps=vaps) for n in (1, 2, 3)]
         with AcdWorld(aps=aps, log_limit=4) as lab:
             lab.wait_aps(3)
             wait_for(lambda: listed(lab) == [0, 1, 2], POLL + 15, "three APs stored", interval=0.5)
@@ -66,13 +70,14 @@ class ReportsInParts(unittest.TestCase):
             r = lab.world.ubus("-S", "call", "ac.get.apinfo", "wlan_profile")
             self.assertEqual(r.returncode, 0)
             lines = r.stdout.splitlines()
-            self.assertGreaterEqual(len(lines), 2, "over the limit: several replies")
+            if vaps >= 3000:
+                self.assertGreaterEqual(len(lines), 2, "over the limit: several replies")
             dec = json.JSONDecoder(object_pairs_hook=list)
             tables = [t for line in lines for t in dec.decode("[" + line[1:-1] + "]")]
             self.assertEqual(len(tables), 3, "one profile table per AP, none lost or cut")
             self.assertEqual([sum(1 for k, _ in t if k.startswith("config")) for t in tables],
-                             [3000, 3000, 3000])
-            for method, key, count in (("sta_statistic", "Clients", 9000), ("statistic", "statistic", 3)):
+                             [vaps] * 3)
+            for method, key, count in (("sta_statistic", "Clients", 3 * vaps), ("statistic", "statistic", 3)):
                 rc, replies = lab.call("ac.get.apinfo", method)
                 self.assertEqual(rc, 0)
                 self.assertEqual(sum(len(r[key]) for r in replies), count, method)
