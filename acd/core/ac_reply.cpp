@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <malloc.h>
 
 struct blob_buf ac_reply_buf;
 
@@ -27,12 +28,23 @@ struct ac_paced_reply {
 
 struct blob_buf ac_part_buf;
 
+// glibc keeps freed multi-megabyte reply buffers in its heap for good (its
+// mmap threshold follows the largest block freed); hand them back once the
+// reply is out.
+void ac_reply_trim()
+{
+#ifdef __GLIBC__
+	malloc_trim(0);
+#endif
+}
+
 void ac_paced_free(ac_paced_reply *p)
 {
 	free(p->body);
 	free(p);
 	// The part buffer is as large as a part: give it back between replies.
 	blob_buf_free(&ac_part_buf);
+	ac_reply_trim();
 }
 
 // Bytes we wrote to the bus that the daemon has not read yet.
@@ -82,10 +94,34 @@ bool ac_paced_send_next(ac_paced_reply *p)
 	return false;
 }
 
+// About what the next part will take in the caller's queue: its elements and
+// the list's head; a short last part need not wait for a whole part's room.
+size_t ac_paced_next_len(const ac_reply_cursor *c)
+{
+	// The same walk as ac_reply_next_part's.
+	size_t used = sizeof(struct blob_attr);
+	if (c->list)
+		used += blob_pad_len(c->list) - blobmsg_data_len(c->list);
+	struct blob_attr *next = c->next;
+	size_t rem = c->rem;
+	bool any = false;
+	while (rem >= sizeof(struct blob_attr)) {
+		size_t len = blob_pad_len(next);
+		if (len > rem || (any && used + len > AC_REPLY_PART))
+			break;
+		used += len;
+		any = true;
+		rem -= len;
+		next = blob_next(next);
+	}
+	return used + 64; // the envelope
+}
+
 void ac_paced_tick(struct uloop_timeout *t)
 {
 	ac_paced_reply *p = container_of(t, ac_paced_reply, timer);
-	if (ac_bus_unread(p->ctx) > 0 || ac_paced_queued(p) + AC_REPLY_PART > AC_UBUS_MSG_MAX) {
+	if (ac_bus_unread(p->ctx) > 0 ||
+	    ac_paced_queued(p) + ac_paced_next_len(&p->cur) > AC_UBUS_MSG_MAX) {
 		uloop_timeout_set(&p->timer, AC_REPLY_PART_CHECK_MS);
 		return;
 	}
@@ -159,8 +195,10 @@ int ac_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
 	if (blob_pad_len(ac_reply_buf.head) <= AC_REPLY_MAX) {
 		ubus_send_reply(ctx, req, ac_reply_buf.head);
 		// A large body's buffer is not kept for the small replies that follow.
-		if (size_t(ac_reply_buf.buflen) > AC_REPLY_KEEP)
+		if (size_t(ac_reply_buf.buflen) > AC_REPLY_KEEP) {
 			blob_buf_free(&ac_reply_buf);
+			ac_reply_trim();
+		}
 		return UBUS_STATUS_OK;
 	}
 	auto *p = static_cast<ac_paced_reply *>(calloc(1, sizeof(ac_paced_reply)));

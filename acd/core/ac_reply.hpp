@@ -18,7 +18,8 @@ constexpr size_t AC_REPLY_MAX = AC_UBUS_MSG_MAX - 4096;
 // slowly the caller reads its own. A reply in parts therefore hands the daemon
 // one part at a time, the next only once the daemon has read the last from our
 // socket and the caller's queue, counted as drained at AC_REPLY_DRAIN_KB_MS,
-// has room for it. Two parts fit the queue at once.
+// has room for it. Two parts fit the queue at once; a short one goes as soon
+// as its own size fits.
 constexpr size_t AC_REPLY_PART = AC_UBUS_MSG_MAX / 2 - 4096;
 // The slowest reading we allow a caller (kB per ms: 8 MB/s; our ubus command
 // line, formatting what it reads, keeps up with that on a busy host, not with
