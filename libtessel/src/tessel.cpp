@@ -224,7 +224,16 @@ int list_value(const char *path, const char *text, ListOp op)
 	}
 	free(items);
 
-	uci_package *pkg = uci_lookup_package(c.ctx, first.ptr.package);
+	// The package as the context holds it now (the platform's uci.h has no
+	// uci_lookup_package).
+	uci_package *pkg = nullptr;
+	uci_element *e;
+	uci_foreach_element(&c.ctx->root, e) {
+		if (!strcmp(e->name, first.ptr.package)) {
+			pkg = uci_to_package(e);
+			break;
+		}
+	}
 	int rc = pkg ? uci_save(c.ctx, pkg) : UCI_ERR_NOTFOUND;
 	return item_rc != UCI_OK ? item_rc : rc;
 }
