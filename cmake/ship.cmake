@@ -1,6 +1,10 @@
 # Code that ships on the router: small, no C++ runtime library.
 #
-#   ship_code(<target>)            compile flags only (static logic libraries)
+#   ship_code(<target>)            compile flags (hidden symbols) and, for a static
+#                                  or object library, the tiny runtime after it on
+#                                  every link line, so the runtime serves all its
+#                                  objects (position-independent code for a library
+#                                  with POSITION_INDEPENDENT_CODE set beforehand)
 #   ship_target(<target> [DESTINATION <dir>])
 #                                  flags, tiny runtime, C linker driver (so nothing
 #                                  pulls libstdc++ in silently), install rule, and
@@ -9,21 +13,35 @@
 set(APCTL_SHIP_FLAGS -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -ffunction-sections -fdata-sections)
 
+# Only code linked into a shared object is position-independent; programs are
+# not (the toolchain decides PIE). Nothing is exported unless marked so.
 function(ship_code target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${APCTL_SHIP_FLAGS}>
                                            $<$<COMPILE_LANGUAGE:C>:-Os -ffunction-sections -fdata-sections>)
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden
+                                             VISIBILITY_INLINES_HIDDEN ON)
+  get_target_property(type ${target} TYPE)
+  if((type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY") AND NOT target MATCHES "^apctl_runtime")
+    get_target_property(pic ${target} POSITION_INDEPENDENT_CODE)
+    if(pic)
+      target_link_libraries(${target} INTERFACE apctl_runtime_pic)
+    else()
+      target_link_libraries(${target} INTERFACE apctl_runtime)
+    endif()
+  endif()
 endfunction()
 
 function(ship_target target)
   cmake_parse_arguments(ARG "" "DESTINATION" "" ${ARGN})
   ship_code(${target})
   get_target_property(type ${target} TYPE)
-  target_link_libraries(${target} PRIVATE apctl_runtime)
+  if(type STREQUAL "EXECUTABLE")
+    target_link_libraries(${target} PRIVATE apctl_runtime)
+  else()
+    target_link_libraries(${target} PRIVATE apctl_runtime_pic)
+  endif()
   target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
-  if(type STREQUAL "SHARED_LIBRARY" OR type STREQUAL "MODULE_LIBRARY")
-    set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden)
-  endif()
   if(NOT ARG_DESTINATION)
     if(type STREQUAL "EXECUTABLE")
       set(ARG_DESTINATION sbin)
