@@ -10,10 +10,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The router's programs are not position-independent; Debian's compiler makes
-# PIE by default. Shared objects still get -fPIC (it comes after these).
-set(CMAKE_C_FLAGS_INIT -fno-pie)
-set(CMAKE_CXX_FLAGS_INIT -fno-pie)
+# The router's programs are not position-independent (Debian's compiler makes
+# PIE by default) and call shared libraries through PLT entries, which is
+# shorter than going through the GOT. Shared objects still get -fPIC: it comes
+# after these when compiling, and in their link flags for link-time
+# optimisation, which compiles again with the flags of the link line.
+set(CMAKE_C_FLAGS_INIT "-fno-pie -mplt")
+set(CMAKE_CXX_FLAGS_INIT "-fno-pie -mplt")
 set(CMAKE_EXE_LINKER_FLAGS_INIT -no-pie)
+set(CMAKE_SHARED_LINKER_FLAGS_INIT -fPIC)
+set(CMAKE_MODULE_LINKER_FLAGS_INIT -fPIC)
 # CTest runs the test programs through the emulator, with the target's libraries.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mips -L ${APCTL_CROSS_SYSROOT})

@@ -10,6 +10,7 @@
 #                                  pulls libstdc++ in silently), install rule, and
 #                                  registration for the NEEDED check
 # Destinations are relative to the prefix, /usr as on OpenWrt: sbin, lib, lib/rpcd.
+option(APCTL_SHIP_LTO "Link-time optimisation of shipped code (smaller; the router's build)" OFF)
 set(APCTL_SHIP_FLAGS -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -ffunction-sections -fdata-sections)
 
@@ -20,6 +21,9 @@ function(ship_code target)
                                            $<$<COMPILE_LANGUAGE:C>:-Os -ffunction-sections -fdata-sections>)
   set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden
                                              VISIBILITY_INLINES_HIDDEN ON)
+  if(APCTL_SHIP_LTO)
+    set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION ON)
+  endif()
   get_target_property(type ${target} TYPE)
   if((type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY") AND NOT target MATCHES "^apctl_runtime")
     get_target_property(pic ${target} POSITION_INDEPENDENT_CODE)

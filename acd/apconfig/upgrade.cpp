@@ -35,7 +35,7 @@ uint32_t ac_upload_size(const char *path)
 	struct stat st;
 	if (stat(path, &st) != 0 || st.st_size < 0)
 		return 0;
-	return st.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : uint32_t(st.st_size);
+	return (unsigned long long)st.st_size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(st.st_size);
 }
 
 int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *password, const char *key)
