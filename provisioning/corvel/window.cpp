@@ -8,29 +8,42 @@ constexpr char corvel_hello[] = "bulkhello???";
 constexpr std::size_t corvel_hello_len = sizeof(corvel_hello) - 1;
 static_assert(corvel_hello_len == 12, "hello is 12 bytes");
 constexpr long usec_per_sec = 1000000;
+
+// Seconds and a remainder brought into [0, unit): no 64-bit division, which
+// 32-bit processors take from libgcc.
+void normalize(long long &sec, long &frac, long unit)
+{
+	sec += frac / unit;
+	frac %= unit;
+	if (frac < 0) {
+		frac += unit;
+		sec--;
+	}
+}
 } // namespace
 
 struct timeval corvel_elapsed(const struct timespec &a, const struct timespec &b)
 {
-	long long ns = (static_cast<long long>(b.tv_sec) - a.tv_sec) * 1000000000LL +
-	               (static_cast<long long>(b.tv_nsec) - a.tv_nsec);
-	long long us = ns / 1000;
+	long long sec = static_cast<long long>(b.tv_sec) - a.tv_sec;
+	long nsec = static_cast<long>(b.tv_nsec) - static_cast<long>(a.tv_nsec);
+	normalize(sec, nsec, 1000000000L);
 	struct timeval tv = {0, 0};
-	if (us > 0) {
-		tv.tv_sec = static_cast<time_t>(us / usec_per_sec);
-		tv.tv_usec = static_cast<suseconds_t>(us % usec_per_sec);
+	if (sec > 0 || (sec == 0 && nsec >= 1000)) {
+		tv.tv_sec = static_cast<time_t>(sec);
+		tv.tv_usec = static_cast<suseconds_t>(nsec / 1000);
 	}
 	return tv;
 }
 
 struct timeval corvel_window_reduce(struct timeval window, struct timeval spent)
 {
-	long long left = (static_cast<long long>(window.tv_sec) * usec_per_sec + window.tv_usec) -
-	                 (static_cast<long long>(spent.tv_sec) * usec_per_sec + spent.tv_usec);
+	long long sec = static_cast<long long>(window.tv_sec) - spent.tv_sec;
+	long usec = static_cast<long>(window.tv_usec) - static_cast<long>(spent.tv_usec);
+	normalize(sec, usec, usec_per_sec);
 	struct timeval tv = {0, 0};
-	if (left > 0) {
-		tv.tv_sec = static_cast<time_t>(left / usec_per_sec);
-		tv.tv_usec = static_cast<suseconds_t>(left % usec_per_sec);
+	if (sec > 0 || (sec == 0 && usec > 0)) {
+		tv.tv_sec = static_cast<time_t>(sec);
+		tv.tv_usec = static_cast<suseconds_t>(usec);
 	}
 	return tv;
 }
