@@ -65,7 +65,7 @@ bool get_fw_room(const char *path, const char *sig_path)
 void get_fw_append_wget(Text &cmd, const char *dest, const char *url, const char *suffix)
 {
 	cmd += "wget --no-check-certificate -t 1 -T ";
-	shell_quote(cmd, download_timeout);
+	shell_quote(cmd, download_timeout_arg());
 	cmd += " -O ";
 	Text word(dest);
 	word += suffix;

@@ -50,7 +50,7 @@ int download_file(const char *url, const char *dest)
 	if (!*url || !*dest)
 		return -1;
 	Text cmd("wget -q --no-check-certificate -t 1 -T ");
-	shell_quote(cmd, download_timeout);
+	shell_quote(cmd, download_timeout_arg());
 	cmd += " -O ";
 	shell_quote(cmd, dest);
 	cmd += ' ';

@@ -10,7 +10,12 @@
 #include "libtessel.h"
 #include "text.hpp"
 
-char download_timeout[1024] = "5";
+char download_timeout[1024];
+
+const char *download_timeout_arg()
+{
+	return *download_timeout ? download_timeout : "5";
+}
 
 int run_command(const char *cmd)
 {

@@ -7,8 +7,10 @@
 #define RELMOND_PROGRESS_FILE RELMOND_DIR "get_fw_progress"
 #define RELMOND_OTP_FILE RELMOND_DIR "otp"
 
-// The wget -T value, set once at start-up.
+// The wget -T value, set once at start-up; download_timeout_arg() gives "5"
+// until then (the buffer stays zero-filled, out of the initialised data).
 extern char download_timeout[1024];
+const char *download_timeout_arg();
 
 // system(): -1 when the shell cannot run or ended by a signal, else its status.
 int run_command(const char *cmd);
