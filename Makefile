@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all build configure deps test demo install clean
-.PHONY: test-asan fuzz fuzz-smoke fuzz-build test-mips soak
+.PHONY: test-asan fuzz fuzz-smoke fuzz-build test-mips test-target soak
 
 all: build
 
@@ -36,6 +36,7 @@ clean:
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 MIPS_BUILD ?= build-mips
+TARGET_BUILD ?= build-target
 FUZZ_TIME ?= 180
 FUZZ_SMOKE_TIME ?= 15
 SOAK_TIME ?= 3600
@@ -65,6 +66,12 @@ test-mips:
 	cmake -S . -B $(MIPS_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mips-linux-gnu.cmake -DAPCTL_PURE_ONLY=ON
 	cmake --build $(MIPS_BUILD) -j $(JOBS)
 	cd $(MIPS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Everything built for MIPS (big-endian, 32-bit), the system tests with those
+# programs under qemu-user, and the size of every shipped ELF for MIPS.
+test-target: deps
+	@sh tools/deps/install.sh tools/deps/cross.txt
+	sh tests/cross/target.sh $(BUILD) $(TARGET_BUILD) $(JOBS)
 
 # acd against changing simulated APs and a busy client for SOAK_TIME seconds (sanitizer build).
 soak: deps

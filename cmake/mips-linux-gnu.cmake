@@ -15,8 +15,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # shorter than going through the GOT. Shared objects still get -fPIC: it comes
 # after these when compiling, and in their link flags for link-time
 # optimisation, which compiles again with the flags of the link line.
-set(CMAKE_C_FLAGS_INIT "-fno-pie -mplt")
-set(CMAKE_CXX_FLAGS_INIT "-fno-pie -mplt")
+# 64-bit file offsets as with OpenWrt's C library; with 32-bit ones glibc's
+# readdir fails under qemu-user, whose 64-bit host kernel hands out directory
+# offsets that a 32-bit kernel would keep small.
+set(CMAKE_C_FLAGS_INIT "-fno-pie -mplt -D_FILE_OFFSET_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-fno-pie -mplt -D_FILE_OFFSET_BITS=64")
 set(CMAKE_EXE_LINKER_FLAGS_INIT -no-pie)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -fPIC)
 set(CMAKE_MODULE_LINKER_FLAGS_INIT -fPIC)

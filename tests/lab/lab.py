@@ -12,6 +12,7 @@ Needs root, iproute2 and util-linux (nsenter).
 """
 import itertools
 import os
+import shlex
 import shutil
 import signal
 import subprocess
@@ -19,14 +20,76 @@ import sys
 import time
 import unittest
 
-__all__ = ["World", "Host", "build_path", "source_path"]
+__all__ = ["World", "Host", "build_path", "source_path", "runner_cmd", "path_dir"]
 
 _counter = itertools.count()
 
 
 def build_path(rel):
-    """Path of a built file under the build folder (APCTL_BUILD)."""
+    """Path of a built file under the build folder (APCTL_BUILD), or under the
+    target build folder (APCTL_TARGET_BUILD, another architecture) when that
+    one has it."""
+    target = os.environ.get("APCTL_TARGET_BUILD")
+    if target and os.path.exists(os.path.join(target, rel)):
+        return os.path.join(target, rel)
     return os.path.join(os.environ.get("APCTL_BUILD", "build"), rel)
+
+
+def _runs_on_target(path):
+    target = os.environ.get("APCTL_TARGET_BUILD")
+    return (target and os.environ.get("APCTL_RUNNER") and isinstance(path, str)
+            and os.path.abspath(path).startswith(os.path.join(os.path.abspath(target), ""))
+            and not path.endswith(".so") and os.access(path, os.X_OK))
+
+
+def _place(path, make):
+    """Creates a file of the runner folder once, atomically (tests run in parallel)."""
+    if not os.path.lexists(path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        tmp = f"{path}.{os.getpid()}"
+        make(tmp)
+        os.replace(tmp, path)
+    return path
+
+
+def _runner_for(program):
+    """The runner's words for program. The emulator is started through a link
+    named after the program, so the process carries the program's name (killall,
+    /proc/<pid>/comm) as it does on the router."""
+    runner = shlex.split(os.environ["APCTL_RUNNER"])
+    link = os.path.join(os.environ["APCTL_TARGET_BUILD"], "lab-runner", "exe", os.path.basename(program))
+    _place(link, lambda tmp: os.symlink(shutil.which(runner[0]), tmp))
+    return [link, *runner[1:]]
+
+
+def runner_cmd(cmd):
+    """cmd with the runner (APCTL_RUNNER, e.g. "qemu-mips -L /usr/mips-linux-gnu")
+    put in front of the first program of the target build folder
+    (APCTL_TARGET_BUILD) it names, also behind wrappers such as stdbuf or
+    unshare. The host itself never learns to run foreign programs (no binfmt
+    handler)."""
+    cmd = list(cmd)
+    for i, a in enumerate(cmd):
+        if _runs_on_target(a):
+            return cmd[:i] + _runner_for(a) + cmd[i:]
+    return cmd
+
+
+def path_dir(program):
+    """The folder to put on PATH so that program (a built file) runs by its name:
+    its own folder, or for a program of the target build a folder holding a
+    script of that name that starts it through the runner."""
+    if not _runs_on_target(program):
+        return os.path.dirname(os.path.abspath(program))
+    script = os.path.join(os.environ["APCTL_TARGET_BUILD"], "lab-runner", "path", os.path.basename(program))
+
+    def make(tmp):
+        with open(tmp, "w") as f:
+            f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, runner_cmd([os.path.abspath(program)])))
+                    + ' "$@"\n')
+        os.chmod(tmp, 0o755)
+    _place(script, make)
+    return os.path.dirname(script)
 
 
 def source_path(rel):
@@ -55,11 +118,11 @@ class _Place:
         """Run cmd (a list) to the end inside; text output captured unless told otherwise."""
         kw.setdefault("capture_output", "stdout" not in kw and "stderr" not in kw)
         kw.setdefault("text", True)
-        return subprocess.run(self._prefix(cwd) + list(cmd), check=check, timeout=timeout, **kw)
+        return subprocess.run(self._prefix(cwd) + runner_cmd(cmd), check=check, timeout=timeout, **kw)
 
     def spawn(self, cmd, cwd=None, **kw):
         """Start cmd in the background inside; it is killed when the world ends."""
-        p = subprocess.Popen(self._prefix(cwd) + list(cmd), start_new_session=True, **kw)
+        p = subprocess.Popen(self._prefix(cwd) + runner_cmd(cmd), start_new_session=True, **kw)
         self.world._procs.append(p)
         return p
 

@@ -10,7 +10,7 @@ import subprocess
 import sys
 import tempfile
 
-from lab import build_path, wait_for
+from lab import build_path, path_dir, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -60,7 +60,7 @@ class RelmondWorld:
         relmond = build_path("relmond/relmond")
         if not os.path.exists(relmond):
             raise RuntimeError(f"relmond is not built: {relmond}")
-        self.env = dict(os.environ, PATH=f"/tmp/bin:{os.path.dirname(os.path.abspath(relmond))}:"
+        self.env = dict(os.environ, PATH=f"/tmp/bin:{path_dir(relmond)}:"
                                          "/usr/sbin:/usr/bin:/sbin:/bin")
         self.env.pop("SHELL", None)
         w = self.w

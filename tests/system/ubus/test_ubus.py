@@ -16,7 +16,7 @@ import threading
 import time
 import unittest
 
-from lab import build_path, run_tests
+from lab import build_path, run_tests, runner_cmd
 
 UBUSD = build_path("platform/ubus/ubusd")
 UBUS = build_path("platform/ubus/ubus")
@@ -67,7 +67,7 @@ class BusCase(unittest.TestCase):
         self.dir.cleanup()
 
     def spawn(self, cmd, **kw):
-        p = subprocess.Popen(cmd, **kw)
+        p = subprocess.Popen(runner_cmd(cmd), **kw)
         self.procs.append(p)
         return p
 
@@ -79,7 +79,7 @@ class BusCase(unittest.TestCase):
         return p, line.split()[1]
 
     def ubus(self, *args, timeout=30, **kw):
-        return subprocess.run([UBUS, "-s", self.sock, *args], capture_output=True, text=True,
+        return subprocess.run(runner_cmd([UBUS, "-s", self.sock, *args]), capture_output=True, text=True,
                               timeout=timeout, **kw)
 
     def raw_client(self):
@@ -196,7 +196,7 @@ class ListAndCall(BusCase):
     def test_short_form_on_a_terminal(self):
         master, slave = pty.openpty()
         try:
-            r = subprocess.run([UBUS, "-s", self.sock, "call", "test.obj", "fail"], stdout=subprocess.PIPE,
+            r = subprocess.run(runner_cmd([UBUS, "-s", self.sock, "call", "test.obj", "fail"]), stdout=subprocess.PIPE,
                                stderr=slave, text=True, timeout=30)
             os.close(slave)
             slave = None
@@ -228,14 +228,14 @@ class ListAndCall(BusCase):
                 r = self.ubus(*args)
                 self.assertEqual(r.returncode, 254)
                 self.assertTrue(r.stderr.startswith(USAGE_START), r.stderr)
-        r = subprocess.run([UBUS, "-s", os.path.join(self.dir.name, "none.sock"), "list"],
+        r = subprocess.run(runner_cmd([UBUS, "-s", os.path.join(self.dir.name, "none.sock"), "list"]),
                            capture_output=True, text=True, timeout=30)
         self.assertEqual((r.returncode, r.stderr), (255, "Failed to connect to ubus\n"))
 
 
 class Ownership(BusCase):
     def test_taken_name_is_refused_and_first_owner_keeps_working(self):
-        p = subprocess.run([SVC, "-s", self.sock, "-o", "test.obj"], capture_output=True, text=True,
+        p = subprocess.run(runner_cmd([SVC, "-s", self.sock, "-o", "test.obj"]), capture_output=True, text=True,
                            timeout=30)
         self.assertEqual((p.returncode, p.stderr), (1, "add object failed: Invalid argument\n"))
         r = self.ubus("call", "test.obj", "echo", '{"a":7}')

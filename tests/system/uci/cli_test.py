@@ -4,7 +4,7 @@ import subprocess
 import tempfile
 import unittest
 
-from lab import build_path, run_tests
+from lab import build_path, run_tests, runner_cmd
 
 UCI = build_path("platform/uci/uci")
 
@@ -43,7 +43,7 @@ class Cli(unittest.TestCase):
     def uci(self, *args, opts=None):
         if opts is None:
             opts = ["-t", self.save]
-        return subprocess.run([UCI, "-c", self.conf, *opts, *args], capture_output=True, text=True,
+        return subprocess.run(runner_cmd([UCI, "-c", self.conf, *opts, *args]), capture_output=True, text=True,
                               timeout=30)
 
     def ok(self, *args, **kw):
