@@ -1,10 +1,9 @@
 # Code that ships on the router: small, no C++ runtime library.
 #
 #   ship_code(<target>)            compile flags (hidden symbols) and, for a static
-#                                  or object library, the tiny runtime after it on
-#                                  every link line, so the runtime serves all its
-#                                  objects (position-independent code for a library
-#                                  with POSITION_INDEPENDENT_CODE set beforehand)
+#                                  or object library, the shipped ELF's runtime after
+#                                  it on the link line, so the runtime serves all its
+#                                  objects (tests keep the C++ runtime library)
 #   ship_target(<target> [DESTINATION <dir>])
 #                                  flags, tiny runtime, C linker driver (so nothing
 #                                  pulls libstdc++ in silently), install rule, and
@@ -26,12 +25,8 @@ function(ship_code target)
   endif()
   get_target_property(type ${target} TYPE)
   if((type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "OBJECT_LIBRARY") AND NOT target MATCHES "^apctl_runtime")
-    get_target_property(pic ${target} POSITION_INDEPENDENT_CODE)
-    if(pic)
-      target_link_libraries(${target} INTERFACE apctl_runtime_pic)
-    else()
-      target_link_libraries(${target} INTERFACE apctl_runtime)
-    endif()
+    # APCTL_RUNTIME of the ELF being linked (set by ship_target)
+    target_link_libraries(${target} INTERFACE $<TARGET_PROPERTY:APCTL_RUNTIME>)
   endif()
 endfunction()
 
@@ -40,10 +35,11 @@ function(ship_target target)
   ship_code(${target})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
-    target_link_libraries(${target} PRIVATE apctl_runtime)
+    set_target_properties(${target} PROPERTIES APCTL_RUNTIME apctl_runtime)
   else()
-    target_link_libraries(${target} PRIVATE apctl_runtime_pic)
+    set_target_properties(${target} PROPERTIES APCTL_RUNTIME apctl_runtime_pic)
   endif()
+  target_link_libraries(${target} PRIVATE $<TARGET_PROPERTY:APCTL_RUNTIME>)
   target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
   if(NOT ARG_DESTINATION)
