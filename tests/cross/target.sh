@@ -34,5 +34,5 @@ cd "$build"
 status=0
 # The system tests (the packaging tree is the native build's business).
 ctest --output-on-failure -j "$jobs" -L system -LE bench -E '^install_tree' || status=1
-ctest --output-on-failure -R '^bench_target_size$' || status=1
+ctest -V -R '^bench_target_size$' || status=1
 exit $status

@@ -45,9 +45,9 @@ def main():
     head = subprocess.run(["readelf", "-h", paths[0]], check=True, capture_output=True, text=True).stdout
     arch = ", ".join(re.findall(r"^\s*(?:Class|Data|Machine):\s*(.*)$", head, re.M))
     print(f"shipped ELFs built for {arch}; stripped, in bytes:")
-    print(f"{'file':<14} {'text':>7} {'data':>6} {'bss':>7} {'file':>7} {'xz -9':>7}  NEEDED")
+    print(f"{'file':<18} {'text':>7} {'data':>6} {'bss':>7} {'file':>7} {'xz -9':>7}  NEEDED")
     for r in rows + [("total", *total, "")]:
-        print(f"{r[0]:<14} {r[1]:>7} {r[2]:>6} {r[3]:>7} {r[4]:>7} {r[5]:>7}  {r[6]}")
+        print(f"{r[0]:<18} {r[1]:>7} {r[2]:>6} {r[3]:>7} {r[4]:>7} {r[5]:>7}  {r[6]}")
     return 0
 
 
