@@ -10,14 +10,22 @@
 #                                  registration for the NEEDED check
 # Destinations are relative to the prefix, /usr as on OpenWrt: sbin, lib, lib/rpcd.
 option(APCTL_SHIP_LTO "Link-time optimisation of shipped code (smaller; the router's build)" OFF)
+# OpenWrt's MIPS16 build option compiles packages this way on cores with MIPS16e
+# (most router cores): about a quarter smaller, calls into MIPS32 libraries work.
+option(APCTL_SHIP_MIPS16 "Shipped code in MIPS16e instructions (the router's build)" OFF)
 set(APCTL_SHIP_FLAGS -Os -fno-exceptions -fno-rtti -fno-threadsafe-statics
     -ffunction-sections -fdata-sections)
+set(APCTL_SHIP_CFLAGS -Os -ffunction-sections -fdata-sections)
+if(APCTL_SHIP_MIPS16)
+  list(APPEND APCTL_SHIP_FLAGS -mips16 -minterlink-mips16)
+  list(APPEND APCTL_SHIP_CFLAGS -mips16 -minterlink-mips16)
+endif()
 
 # Only code linked into a shared object is position-independent; programs are
 # not (the toolchain decides PIE). Nothing is exported unless marked so.
 function(ship_code target)
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${APCTL_SHIP_FLAGS}>
-                                           $<$<COMPILE_LANGUAGE:C>:-Os -ffunction-sections -fdata-sections>)
+                                           $<$<COMPILE_LANGUAGE:C>:${APCTL_SHIP_CFLAGS}>)
   set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden C_VISIBILITY_PRESET hidden
                                              VISIBILITY_INLINES_HIDDEN ON)
   if(APCTL_SHIP_LTO)

@@ -17,7 +17,7 @@ sysroot=/usr/mips-linux-gnu
 JOBS=$jobs sh "$src/tools/cross/jsonc.sh" "$toolchain" "$target/jsonc-work" "$target/jsonc"
 
 cmake -S "$src" -B "$target" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=MinSizeRel \
-	-DAPCTL_TESTS=OFF -DAPCTL_SHIP_LTO=ON \
+	-DAPCTL_TESTS=OFF -DAPCTL_SHIP_LTO=ON -DAPCTL_SHIP_MIPS16=ON \
 	-DJSONC_LIB="$target/jsonc/lib/libjson-c.so" -DJSONC_INCLUDE="$target/jsonc/include"
 cmake --build "$target" -j "$jobs" --target acd relmond tessel tallier bulk corvel fwsum \
 	ubox blobmsg_json ubus uci ubusd ubus_cli uci_cli rpcd
