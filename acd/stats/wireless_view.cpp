@@ -338,64 +338,70 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 }
 
 namespace {
-void view_build_ap(ap_record *ap)
+// Every "config..." table of a wlan_profile answer: counted, and added to ap's
+// view when ap is given.
+unsigned view_walk_configs(struct blob_attr *profile, ap_record *ap)
 {
-	{
-		struct blob_attr *profile = ap_slot(ap, JSONRPC_ID_PROFILE);
-		if (!profile)
-			return;
-		struct blob_attr *elem;
-		size_t rem;
-		blobmsg_for_each_attr(elem, profile, rem) {
-			if (!view_is_table(elem))
+	unsigned n = 0;
+	struct blob_attr *elem;
+	size_t rem;
+	blobmsg_for_each_attr(elem, profile, rem) {
+		if (!view_is_table(elem))
+			continue;
+		struct blob_attr *cur;
+		size_t mrem;
+		blobmsg_for_each_attr(cur, elem, mrem) {
+			if (strncmp(blobmsg_name(cur), "config", 6) || !view_is_table(cur))
 				continue;
-			struct blob_attr *cur;
-			size_t mrem;
-			blobmsg_for_each_attr(cur, elem, mrem)
-				if (!strncmp(blobmsg_name(cur), "config", 6) && view_is_table(cur))
-					view_profile_config(ap, cur);
+			n++;
+			if (ap)
+				view_profile_config(ap, cur);
 		}
 	}
+	return n;
+}
+
+void view_build_ap(ap_record *ap)
+{
+	struct blob_attr *profile = ap_slot(ap, JSONRPC_ID_PROFILE);
+	if (profile)
+		view_walk_configs(profile, ap);
 }
 
 void view_fill_statistics_ap(ap_record *ap)
 {
-	{
-		struct blob_attr *data = ap_slot(ap, JSONRPC_ID_WLAN_STATS);
-		if (!data)
-			return;
-		struct blob_attr *radio;
-		size_t rem;
-		blobmsg_for_each_attr(radio, data, rem) {
-			int band = view_radio_band(radio);
-			if (band < 0)
-				continue;
-			struct blob_attr *elem;
-			size_t erem;
-			blobmsg_for_each_attr(elem, radio, erem)
-				if (view_is_table(elem))
-					view_vap_statistics(ap, elem, int8_t(band));
-		}
+	struct blob_attr *data = ap_slot(ap, JSONRPC_ID_WLAN_STATS);
+	if (!data)
+		return;
+	struct blob_attr *radio;
+	size_t rem;
+	blobmsg_for_each_attr(radio, data, rem) {
+		int band = view_radio_band(radio);
+		if (band < 0)
+			continue;
+		struct blob_attr *elem;
+		size_t erem;
+		blobmsg_for_each_attr(elem, radio, erem)
+			if (view_is_table(elem))
+				view_vap_statistics(ap, elem, int8_t(band));
 	}
 }
 
 void view_fill_stations_ap(ap_record *ap)
 {
-	{
-		struct blob_attr *data = ap_slot(ap, JSONRPC_ID_STA_STATS);
-		if (!data)
-			return;
-		struct blob_attr *radio;
-		size_t rem;
-		blobmsg_for_each_attr(radio, data, rem) {
-			if (view_radio_band(radio) < 0)
-				continue;
-			struct blob_attr *elem;
-			size_t erem;
-			blobmsg_for_each_attr(elem, radio, erem)
-				if (view_is_table(elem))
-					view_vap_clients(ap, elem);
-		}
+	struct blob_attr *data = ap_slot(ap, JSONRPC_ID_STA_STATS);
+	if (!data)
+		return;
+	struct blob_attr *radio;
+	size_t rem;
+	blobmsg_for_each_attr(radio, data, rem) {
+		if (view_radio_band(radio) < 0)
+			continue;
+		struct blob_attr *elem;
+		size_t erem;
+		blobmsg_for_each_attr(elem, radio, erem)
+			if (view_is_table(elem))
+				view_vap_clients(ap, elem);
 	}
 }
 
@@ -424,19 +430,7 @@ void fill_sta_info(struct list_head *list)
 
 unsigned view_count_vaps(struct blob_attr *profile)
 {
-	unsigned n = 0;
-	struct blob_attr *elem;
-	size_t rem;
-	blobmsg_for_each_attr(elem, profile, rem) {
-		if (!view_is_table(elem))
-			continue;
-		struct blob_attr *cur;
-		size_t mrem;
-		blobmsg_for_each_attr(cur, elem, mrem)
-			if (!strncmp(blobmsg_name(cur), "config", 6) && view_is_table(cur))
-				n++;
-	}
-	return n;
+	return view_walk_configs(profile, nullptr);
 }
 
 unsigned view_count_stations(struct blob_attr *data)
