@@ -1,8 +1,8 @@
 # APCTL_PURE_ONLY: the pure libraries whose bytes depend on the byte order and
 # their unit tests, nothing that needs json-c, the bus or a socket. Made for
 # the big-endian cross build (cmake/mips-linux-gnu.cmake, `make test-mips`),
-# where the same golden bytes must hold as on the host. The libraries and
-# tests are listed in tests/cross/CMakeLists.txt.
+# where the same golden bytes must hold as on the host. The tests are
+# listed in tests/cross/CMakeLists.txt.
 include(${CMAKE_CURRENT_LIST_DIR}/ship.cmake)
 enable_testing()
 
@@ -22,4 +22,11 @@ function(add_unit_test name)
 endfunction()
 
 add_subdirectory(common)
+# Each component declares its pure library first and stops there in this build.
+add_subdirectory(platform/ubox)
+add_library(plat_ubox INTERFACE)
+target_link_libraries(plat_ubox INTERFACE ubox)
+foreach(part platform/ubus acd tallier fwsum provisioning/libbulk)
+  add_subdirectory(${part})
+endforeach()
 add_subdirectory(tests/cross)

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 constexpr int tally_counters = 4; // rx_bytes, tx_bytes, rx_packets, tx_packets
 constexpr int tally_slots = 120;  // seconds of history

@@ -1,17 +1,13 @@
-// ac.apfw.check and ac.apcfg.check: checks of the image and the configuration
-// file before an upload, and the upload status records.
+// Checks of the image and the configuration file before an upload.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <unistd.h>
 
-#include "apconfig/apconfig_methods.hpp"
-#include "apconfig/status_record.hpp"
+#include "apconfig/apconfig.hpp"
 #include "apconfig/tmp_file.hpp"
 #include "apconfig/upload_codec.hpp"
-#include "core/ac_reply.hpp"
-#include "core/ac_ubus_policy.hpp"
 #include "exec/ac_exec.hpp"
 
 #define AC_CFG_MARKER "U2FsdGVkX1" // Base64 of OpenSSL's "Salted__"
@@ -23,28 +19,6 @@
 namespace
 {
 constexpr size_t AC_CFG_LINE_LEN = 1024;
-
-enum { KEY_CHECK_KEY, __KEY_CHECK_MAX };
-const struct blobmsg_policy key_check_policy[__KEY_CHECK_MAX] = {
-    [KEY_CHECK_KEY] = {"key", BLOBMSG_TYPE_STRING},
-};
-
-int ac_reply_status(struct ubus_context *ctx, struct ubus_request_data *req, int32_t status)
-{
-	blob_buf_init(&ac_reply_buf, 0);
-	blobmsg_add_u32(&ac_reply_buf, "status", uint32_t(status));
-	return ac_reply_send(ctx, req);
-}
-
-int ac_status_query(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg,
-                    const char *path)
-{
-	struct blob_attr *tb[__STATUS_MAX];
-	blobmsg_parse(status_ip_policy, __STATUS_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!tb[STATUS_IP] || blobmsg_type(tb[STATUS_IP]) != BLOBMSG_TYPE_STRING)
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	return ac_reply_status(ctx, req, ac_status_take(path, blobmsg_get_string(tb[STATUS_IP])));
-}
 
 // The key as one single-quoted shell word: every byte stands for itself, so
 // whatever the caller sends reaches openssl unchanged and nothing else runs.
@@ -77,32 +51,13 @@ char *ac_key_check_command(const char *key)
 }
 } // namespace
 
-int ac_apfw_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-                  struct blob_attr *msg)
+int ac_apfw_check_run(const char *model, struct ubus_context *ctx, struct ubus_request_data *req)
 {
-	struct blob_attr *tb[__APFW_CHECK_MAX];
-	blobmsg_parse(apfw_check_policy, __APFW_CHECK_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!tb[APFW_CHECK_MODEL] || blobmsg_type(tb[APFW_CHECK_MODEL]) != BLOBMSG_TYPE_STRING)
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	const char *argv[] = {"apfw_check", AC_FIRMWARE_PATH, blobmsg_get_string(tb[APFW_CHECK_MODEL]),
-	                      nullptr};
+	const char *argv[] = {"apfw_check", AC_FIRMWARE_PATH, model, nullptr};
 	return ac_exec(argv, nullptr, nullptr, nullptr, nullptr, nullptr, ctx, req);
 }
 
-int ac_apfw_upload_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-                          const char *, struct blob_attr *msg)
-{
-	return ac_status_query(ctx, req, msg, AC_FIRMWARE_STATUS_PATH);
-}
-
-int ac_apfw_pwd_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-                       const char *, struct blob_attr *msg)
-{
-	return ac_status_query(ctx, req, msg, AC_PWD_STATUS_PATH);
-}
-
-int ac_apcfg_valid_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-                         const char *, struct blob_attr *)
+int32_t ac_apcfg_valid()
 {
 	int32_t status = 1;
 	FILE *f = ac_file_read_nowait(AC_CONFIG_PATH);
@@ -113,34 +68,18 @@ int ac_apcfg_valid_check(struct ubus_context *ctx, struct ubus_object *, struct 
 				status = 0;
 		fclose(f);
 	}
-	return ac_reply_status(ctx, req, status);
+	return status;
 }
 
-int ac_apcfg_enc_key_check(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-                           const char *, struct blob_attr *msg)
+int32_t ac_apcfg_key_check(const char *key)
 {
-	struct blob_attr *tb[__KEY_CHECK_MAX];
-	blobmsg_parse(key_check_policy, __KEY_CHECK_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!tb[KEY_CHECK_KEY] || blobmsg_type(tb[KEY_CHECK_KEY]) != BLOBMSG_TYPE_STRING)
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	char *cmd = ac_key_check_command(blobmsg_get_string(tb[KEY_CHECK_KEY]));
+	char *cmd = ac_key_check_command(key);
 	// The shell's redirection follows links: it gets a fresh file of ours to
 	// write into, which nobody else may replace in the sticky /tmp.
 	int32_t status = cmd && ac_tmp_create_new(AC_KEY_CHECK_OUT, 0600) ? system(cmd) : -1;
 	free(cmd);
 	// The decrypted file is only a test result: never leave it behind.
 	unlink(AC_KEY_CHECK_OUT);
-	return ac_reply_status(ctx, req, status);
+	return status;
 }
 
-int ac_apcfg_upload_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-                           const char *, struct blob_attr *msg)
-{
-	return ac_status_query(ctx, req, msg, AC_CONFIG_STATUS_PATH);
-}
-
-int ac_apcfg_pwd_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-                        const char *, struct blob_attr *msg)
-{
-	return ac_status_query(ctx, req, msg, AC_PWD_STATUS_PATH);
-}

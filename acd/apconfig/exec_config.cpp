@@ -1,14 +1,13 @@
-// ac.exec.config exec_config: the pending settings document as a settings
-// push to every AP named in "iplist", by multicast and by unicast.
+// The pending settings document as a settings push to every AP named in
+// "iplist", by multicast and by unicast.
 #include <cstring>
 #include <ctime>
 
-#include "apconfig/apconfig_methods.hpp"
+#include "apconfig/apconfig.hpp"
 #include "apconfig/iplist.hpp"
 #include "apconfig/settings_codec.hpp"
 #include "apconfig/tmp_file.hpp"
-#include "core/ac_ubus_policy.hpp"
-#include "core/device_info.hpp"
+#include "vex/device_info.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
 
@@ -31,14 +30,8 @@ void exec_config_send(ap_record *ap, void *)
 }
 } // namespace
 
-int ac_exec_config(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
-		   struct blob_attr *msg)
+void ac_exec_push(struct blob_attr *iplist)
 {
-	struct blob_attr *tb[__IPLIST_MAX];
-	blobmsg_parse(iplist_policy, __IPLIST_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!tb[IPLIST_IPLIST])
-		return UBUS_STATUS_INVALID_ARGUMENT;
-
 	memset(exec_pkt, 0, sizeof exec_pkt);
 	// A missing or broken document still sends a push: the mask alone, all clear.
 	struct blob_buf doc;
@@ -51,6 +44,5 @@ int ac_exec_config(struct ubus_context *, struct ubus_object *, struct ubus_requ
 	blob_buf_free(&doc);
 	exec_pkt_len = VEX_HDR_LEN + dataLen;
 
-	iplist_for_each_ap(tb[IPLIST_IPLIST], &aps, exec_config_send, nullptr);
-	return UBUS_STATUS_OK;
+	iplist_for_each_ap(iplist, &aps, exec_config_send, nullptr);
 }

@@ -2,7 +2,7 @@
 // whose address text is exactly that text.
 #pragma once
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/ap_registry.hpp"
 
 using iplist_fn = void (*)(ap_record *ap, void *ctx);

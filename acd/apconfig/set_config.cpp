@@ -1,18 +1,14 @@
-// ac.set.config: set_config stores the pending settings document that
-// exec_config pushes; pwd_status hands out each AP's push result once.
+// The pending settings document that exec_config pushes.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
-#include "apconfig/apconfig_methods.hpp"
+#include "apconfig/apconfig.hpp"
 #include "apconfig/settings_codec.hpp"
 #include "apconfig/tmp_file.hpp"
-#include "core/ac_reply.hpp"
-#include "core/ac_ubus_policy.hpp"
 #include "gw/jsonc.hpp"
-#include "vex/vex_handle.hpp"
 
 namespace {
 struct free_deleter {
@@ -26,24 +22,19 @@ struct json_deleter {
 };
 } // namespace
 
-int ac_set_config(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
-		  struct blob_attr *msg)
+int ac_settings_store(struct blob_attr *config)
 {
-	struct blob_attr *tb[__SET_CONFIG_MAX];
-	blobmsg_parse(set_config_policy, __SET_CONFIG_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!tb[SET_CONFIG_CONFIG])
-		return UBUS_STATUS_INVALID_ARGUMENT;
 	// The formatter recurses once per level and the platform's has no bound: a
 	// deep table would overflow the stack. Deeper than the parser takes, it
 	// could not be stored anyway.
-	if (settings_depth(tb[SET_CONFIG_CONFIG], blob_raw_len(tb[SET_CONFIG_CONFIG]), SETTINGS_DEPTH_MAX) >
+	if (settings_depth(config, blob_raw_len(config), SETTINGS_DEPTH_MAX) >
 	    SETTINGS_DEPTH_MAX) {
 		fprintf(stderr, "set_config: config nested deeper than %d levels, not stored \n",
 			SETTINGS_DEPTH_MAX);
 		return UBUS_STATUS_INVALID_COMMAND;
 	}
 
-	std::unique_ptr<char, free_deleter> text(blobmsg_format_json(tb[SET_CONFIG_CONFIG], true));
+	std::unique_ptr<char, free_deleter> text(blobmsg_format_json(config, true));
 	if (!text)
 		return UBUS_STATUS_OK;
 	std::unique_ptr<json_tokener, tokener_deleter> tok(json_tokener_new());
@@ -62,23 +53,4 @@ int ac_set_config(struct ubus_context *, struct ubus_object *, struct ubus_reque
 	if (out)
 		ac_tmp_replace(SETTINGS_DOC_PATH, out, strlen(out), 0644);
 	return UBUS_STATUS_OK;
-}
-
-int ac_pwd_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-		  struct blob_attr *)
-{
-	blob_buf_init(&ac_reply_buf, 0);
-	void *list = blobmsg_open_array(&ac_reply_buf, "apsStatus");
-	ap_status_entry *e;
-	list_for_each_entry(e, &aps_status, list) {
-		if (e->status == AP_STATUS_REPORTED)
-			continue;
-		void *item = blobmsg_open_table(&ac_reply_buf, nullptr);
-		blobmsg_add_string(&ac_reply_buf, "ip", e->ip);
-		blobmsg_add_u32(&ac_reply_buf, "status", uint32_t(e->status));
-		blobmsg_close_table(&ac_reply_buf, item);
-		e->status = AP_STATUS_REPORTED;
-	}
-	blobmsg_close_array(&ac_reply_buf, list);
-	return ac_reply_send(ctx, req);
 }

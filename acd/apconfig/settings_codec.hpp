@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/vex_codec.hpp"
 
 #define SETTINGS_DOC_PATH "/tmp/group1.json"

@@ -9,14 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "apconfig/apconfig_methods.hpp"
+#include "apconfig/apconfig.hpp"
 #include "apconfig/status_record.hpp"
 #include "apconfig/upgrade.hpp"
 #include "apconfig/upload_codec.hpp"
-#include "core/ac_diag.hpp"
-#include "core/ac_events.hpp"
-#include "core/ac_ubus_policy.hpp"
-#include "core/device_info.hpp"
+#include "diag/ac_diag.hpp"
+#include "bus/ac_events.hpp"
+#include "vex/device_info.hpp"
 #include "exec/ac_exec.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
@@ -38,55 +37,7 @@ uint32_t ac_upload_size(const char *path)
 	return (unsigned long long)st.st_size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(st.st_size);
 }
 
-int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *password, const char *key)
-{
-	bool config = ac_upload_is_config(what);
-	memset(ac_upload_pkt, 0, sizeof ac_upload_pkt);
-	memset(ac_upload_tlvs, 0, sizeof ac_upload_tlvs);
-	uint32_t size = ac_upload_size(ac_upload_path(what));
-	fprintf(stderr, "[DEBUG]: fw_size = %u \n", size);
-	if (!ac_upload_request_tlvs(ac_upload_tlvs, what, password, key, size)) {
-		KvVexFreeVexData(ac_upload_tlvs, AC_UPLOAD_MAX_TLVS);
-		return UBUS_STATUS_UNKNOWN_ERROR;
-	}
-	unsigned len = ac_upload_request_data(ac_upload_pkt, sizeof ac_upload_pkt, ac_upload_tlvs);
-	KvVexFreeVexData(ac_upload_tlvs, AC_UPLOAD_MAX_TLVS);
-	if (!len)
-		return UBUS_STATUS_UNKNOWN_ERROR;
 
-	struct blob_attr *cur;
-	size_t rem;
-	blobmsg_for_each_attr(cur, iplist, rem)
-	{
-		if (!blobmsg_check_attr(cur, false))
-			break;
-		if (blobmsg_type(cur) != BLOBMSG_TYPE_STRING)
-			continue;
-		const char *ip = blobmsg_get_string(cur);
-		ap_record *ap;
-		list_for_each_entry(ap, &aps, list)
-		{
-			if (strncmp(ip, ap->ip, AC_IP_MATCH_LEN) != 0)
-				continue;
-			ap->uploadKind = config ? AP_UPLOAD_CONFIG : AP_UPLOAD_FIRMWARE;
-			vex_hdr hdr;
-			KvVexFillVexHeaderTo(&hdr, VEX_MSG_UPLOAD_REQ, ap->mac, ac_device_info.mac,
-			                     uint32_t(time(nullptr)));
-			KvVexGenVexHdr(ac_upload_pkt, sizeof ac_upload_pkt, &hdr);
-			char address[sizeof ap->ip];
-			memcpy(address, ap->ip, sizeof address);
-			vex_send_multicast_pkt(ac_upload_pkt, int(len));
-			vex_send_unicast_pkt(ac_upload_pkt, int(len), address);
-			ac_diag_upload_offer();
-		}
-	}
-	return UBUS_STATUS_OK;
-}
-
-bool ac_arg_is(struct blob_attr *attr, int type)
-{
-	return attr && blobmsg_type(attr) == type;
-}
 
 // An upload child the loop watches, to announce its end. The child's exit
 // status is always 1, so it hands the command's raw result over a pipe.
@@ -153,29 +104,49 @@ void ac_upload_ended(struct uloop_process *p, int)
 }
 } // namespace
 
-int ac_firmware(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
-                struct blob_attr *msg)
+int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *password, const char *key)
 {
-	struct blob_attr *tb[__FIRMWARE_MAX];
-	blobmsg_parse(firmware_policy, __FIRMWARE_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!ac_arg_is(tb[FIRMWARE_IPLIST], BLOBMSG_TYPE_ARRAY) ||
-	    !ac_arg_is(tb[FIRMWARE_PASSWORD], BLOBMSG_TYPE_STRING))
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	return ac_upload_offer("firmware", tb[FIRMWARE_IPLIST], blobmsg_get_string(tb[FIRMWARE_PASSWORD]),
-	                       nullptr);
-}
+	bool config = ac_upload_is_config(what);
+	memset(ac_upload_pkt, 0, sizeof ac_upload_pkt);
+	memset(ac_upload_tlvs, 0, sizeof ac_upload_tlvs);
+	uint32_t size = ac_upload_size(ac_upload_path(what));
+	fprintf(stderr, "[DEBUG]: fw_size = %u \n", size);
+	if (!ac_upload_request_tlvs(ac_upload_tlvs, what, password, key, size)) {
+		KvVexFreeVexData(ac_upload_tlvs, AC_UPLOAD_MAX_TLVS);
+		return UBUS_STATUS_UNKNOWN_ERROR;
+	}
+	unsigned len = ac_upload_request_data(ac_upload_pkt, sizeof ac_upload_pkt, ac_upload_tlvs);
+	KvVexFreeVexData(ac_upload_tlvs, AC_UPLOAD_MAX_TLVS);
+	if (!len)
+		return UBUS_STATUS_UNKNOWN_ERROR;
 
-int ac_config(struct ubus_context *, struct ubus_object *, struct ubus_request_data *, const char *,
-              struct blob_attr *msg)
-{
-	struct blob_attr *tb[__CONFIG_MAX];
-	blobmsg_parse(config_policy, __CONFIG_MAX, tb, blob_data(msg), blob_len(msg));
-	if (!ac_arg_is(tb[CONFIG_IPLIST], BLOBMSG_TYPE_ARRAY) ||
-	    !ac_arg_is(tb[CONFIG_KEY], BLOBMSG_TYPE_STRING) ||
-	    !ac_arg_is(tb[CONFIG_PASSWORD], BLOBMSG_TYPE_STRING))
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	return ac_upload_offer("config", tb[CONFIG_IPLIST], blobmsg_get_string(tb[CONFIG_PASSWORD]),
-	                       blobmsg_get_string(tb[CONFIG_KEY]));
+	struct blob_attr *cur;
+	size_t rem;
+	blobmsg_for_each_attr(cur, iplist, rem)
+	{
+		if (!blobmsg_check_attr(cur, false))
+			break;
+		if (blobmsg_type(cur) != BLOBMSG_TYPE_STRING)
+			continue;
+		const char *ip = blobmsg_get_string(cur);
+		ap_record *ap;
+		list_for_each_entry(ap, &aps, list)
+		{
+			if (strncmp(ip, ap->ip, AC_IP_MATCH_LEN) != 0)
+				continue;
+			ap->uploadKind = config ? AP_UPLOAD_CONFIG : AP_UPLOAD_FIRMWARE;
+			vex_hdr hdr;
+			KvVexFillVexHeaderTo(&hdr, VEX_MSG_UPLOAD_REQ, ap->mac, ac_device_info.mac,
+			                     uint32_t(time(nullptr)));
+			KvVexGenVexHdr(ac_upload_pkt, sizeof ac_upload_pkt, &hdr);
+			char address[sizeof ap->ip];
+			memcpy(address, ap->ip, sizeof address);
+			vex_send_multicast_pkt(ac_upload_pkt, int(len));
+			vex_send_unicast_pkt(ac_upload_pkt, int(len), address);
+			ac_diag_upload_offer();
+		}
+	}
+	return UBUS_STATUS_OK;
 }
 
 void ac_upgrade_handle_response(vex_msg *msg)

@@ -11,8 +11,9 @@
 #include <unistd.h>
 
 #include "core/ac_ubus.hpp"
-#include "core/device_info.hpp"
-#include "gw/ubox.hpp"
+#include "core/vex_dispatch.hpp"
+#include "vex/device_info.hpp"
+#include "gw/loop.hpp"
 #include "stats/stats_poll.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
@@ -102,7 +103,7 @@ int acd_main()
 
 	uloop_init();
 
-	if (vex_socket_init() != 0) {
+	if (vex_socket_init(KvVexHandleRxData) != 0) {
 		puts("vex socket init error ");
 		return 1;
 	}

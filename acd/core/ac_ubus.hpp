@@ -1,11 +1,7 @@
-// The daemon's bus connection and its seven objects.
+// The daemon's bus connection and its objects (core/obj_*.cpp).
 #pragma once
 
-#include "gw/ubus.hpp"
-
-#define AC_UBUS_SOCKET "/var/run/ubus.sock"
-
-extern struct ubus_context *ac_ubus_ctx;
+#include "bus/ac_bus.hpp"
 
 // Connects and registers every object. 0 when all registrations succeeded,
 // -1 when the bus cannot be reached, another non-zero value otherwise.

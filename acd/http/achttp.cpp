@@ -14,7 +14,7 @@
 #include <cstring>
 #include <strings.h>
 
-#include "gw/ubox.hpp"
+#include "gw/loop.hpp"
 #include "http_request.hpp"
 #include "http_response.hpp"
 #include "http_url.hpp"

@@ -1,14 +1,12 @@
-#include "core/ac_diag.hpp"
-#include "core/ac_events.hpp"
-#include "stats/stats_methods.hpp"
-#include "stats/wireless_view.hpp"
-#include "vex/ap_list.hpp"
+#include "stats/stats_poll.hpp"
 
-int ac_all_clear(struct ubus_context *, struct ubus_object *, struct ubus_request_data *,
-		 const char *, struct blob_attr *)
+#include "bus/ac_events.hpp"
+#include "diag/ac_diag.hpp"
+#include "stats/wireless_view.hpp"
+
+void stats_all_clear()
 {
 	clear_vap_sta_info();
 	ac_diag_clearing(&aps);
 	ap_registry_clear(&aps, ac_event_ap_cleared);
-	return UBUS_STATUS_OK;
 }

@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/ac_reply.hpp"
-#include "stats/stats_methods.hpp"
 #include "stats/wireless_view.hpp"
-#include "vex/ap_list.hpp"
 #include "vex/codec/vex_tlv.hpp"
 
 namespace {
@@ -101,20 +98,16 @@ void ac_config_add_ap(struct blob_buf *b, const ap_record *ap)
 	}
 }
 
-int ac_get_config(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req,
-		  const char *, struct blob_attr *)
+void ac_config_reply(struct blob_buf *b, struct list_head *list)
 {
-	refresh_wireless_view();
-	blob_buf_init(&ac_reply_buf, 0);
-	void *list = blobmsg_open_array(&ac_reply_buf, "Device_List");
+	blob_buf_init(b, 0);
+	void *items = blobmsg_open_array(b, "Device_List");
 	ap_record *ap;
-	list_for_each_entry(ap, &aps, list) {
-		void *table = blobmsg_open_table(&ac_reply_buf, nullptr);
-		ac_config_add_ap(&ac_reply_buf, ap);
-		ac_config_add_radios(&ac_reply_buf, ap);
-		blobmsg_close_table(&ac_reply_buf, table);
+	list_for_each_entry(ap, list, list) {
+		void *table = blobmsg_open_table(b, nullptr);
+		ac_config_add_ap(b, ap);
+		ac_config_add_radios(b, ap);
+		blobmsg_close_table(b, table);
 	}
-	blobmsg_close_array(&ac_reply_buf, list);
-	ac_reply_send(ctx, req);
-	return UBUS_STATUS_OK;
+	blobmsg_close_array(b, items);
 }

@@ -1,6 +1,6 @@
 // The wireless view of the daemon's own AP list.
 #include "stats/wireless_view.hpp"
-#include "vex/ap_list.hpp"
+#include "vex/codec/ap_registry.hpp"
 
 void clear_vap_sta_info()
 {

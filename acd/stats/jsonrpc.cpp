@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/ac_diag.hpp"
+#include "diag/ac_diag.hpp"
 #include "gw/jsonc.hpp"
 #include "stats/stats_text.hpp"
 #include "stats/wireless_view.hpp"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/ap_registry.hpp"
 
 constexpr int32_t JSONRPC_ID_PROFILE = 104;

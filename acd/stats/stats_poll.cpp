@@ -9,12 +9,12 @@
 #include <cstring>
 #include <ctime>
 
-#include "core/ac_diag.hpp"
-#include "core/ac_events.hpp"
-#include "gw/ubox.hpp"
+#include "diag/ac_diag.hpp"
+#include "bus/ac_events.hpp"
+#include "gw/loop.hpp"
 #include "stats/poll_run.hpp"
 #include "stats/jsonrpc.hpp"
-#include "vex/ap_list.hpp"
+#include "vex/codec/ap_registry.hpp"
 
 namespace {
 // An answer larger than this is not kept (the APs' answers are a few kB).
@@ -360,8 +360,11 @@ void jsonrpc_error_cb(struct achttp_client *cl, int code)
 	}
 	if (text)
 		fprintf(stderr, "Connection error: %s%s\n", text, "");
-	ac_diag_http_error(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, code,
-			   cl->local_addr.sa.sa_family != AF_UNSPEC);
+	bool connected = cl->local_addr.sa.sa_family != AF_UNSPEC;
+	uint8_t outcome = code == ACHTTP_ERROR_CONNECT    ? AC_HTTP_CONNECT_FAILED
+	                  : code == ACHTTP_ERROR_TIMEDOUT ? (connected ? AC_HTTP_TIMED_OUT : AC_HTTP_CONNECT_FAILED)
+	                                                  : AC_HTTP_FAILED;
+	ac_diag_http_end(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, outcome);
 	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
 }
 

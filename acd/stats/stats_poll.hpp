@@ -31,6 +31,9 @@ constexpr int JSONRPC_SLOW_GIVE_UP_MS = 5000;
 void ac_stats_poll();
 void apinfo_poll();
 
+// ac.get.apinfo all_clear: forgets every AP and what was learnt of it.
+void stats_all_clear();
+
 // Starts one exchange with the AP at address text ip for request id; takes
 // ownership of body (JSON text) and frees it on every path. Nothing is sent
 // while an exchange for the same address and id is still open.

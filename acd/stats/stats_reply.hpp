@@ -2,7 +2,7 @@
 // wireless view is already refreshed (for the reports that show it).
 #pragma once
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/ap_registry.hpp"
 
 // The profile tables of every AP's "result", unnamed, one AP after the other.

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 // The text of a string attribute, or nullptr for any other type (or a string
 // without its terminator).

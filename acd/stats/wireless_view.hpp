@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/ap_registry.hpp"
 
 constexpr size_t VIEW_TEXT_SIZE = 32;  // BSSID, MAC and counter fields

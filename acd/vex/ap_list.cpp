@@ -2,21 +2,9 @@
 
 #include <ctime>
 
-#include "core/ac_diag.hpp"
-#include "core/ac_events.hpp"
+#include "diag/ac_diag.hpp"
+#include "bus/ac_events.hpp"
 #include "stats/wireless_view.hpp"
-
-LIST_HEAD(aps);
-
-int32_t ap_clock_monotonic()
-{
-	struct timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	// Shortly after boot the clock may read 0 s.
-	return int32_t(ts.tv_sec) + 1;
-}
-
-int32_t (*ap_clock)() = ap_clock_monotonic;
 
 int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode)
 {

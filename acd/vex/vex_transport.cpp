@@ -11,10 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "core/device_info.hpp"
-#include "gw/ubox.hpp"
+#include "vex/device_info.hpp"
+#include "gw/loop.hpp"
 #include "vex/ap_list.hpp"
-#include "vex/vex_handle.hpp"
 
 int vex_sock = -1;
 int vex_broad_sock = -1;
@@ -25,6 +24,7 @@ struct uloop_fd vex_broad_fd;
 int32_t vex_mcast_refreshed; // on the registry's clock, like every interval
 uint8_t vex_rx_buf[VEX_MAX_MSG];
 uint8_t vex_tx_buf[VEX_MAX_MSG];
+vex_rx_fn vex_rx;
 
 void vex_route_add(const char *addr)
 {
@@ -57,7 +57,7 @@ void vex_read_cb(struct uloop_fd *u, unsigned int)
 		return;
 	if (n > 0)
 		printf("recv %d data from %s \n", int(n), inet_ntoa(from.sin_addr));
-	KvVexHandleRxData(vex_rx_buf, uint32_t(n), &from);
+	vex_rx(vex_rx_buf, uint32_t(n), &from);
 }
 
 // Nothing sent to the broadcast port is for us, but a watched descriptor with
@@ -118,8 +118,9 @@ void igmp_adddrop_membership(int sock, int add)
 		perror("setsockopt IP_ADD_MEMBERSHIP");
 }
 
-int vex_socket_init()
+int vex_socket_init(vex_rx_fn rx)
 {
+	vex_rx = rx;
 	int fd = vex_socket_open(SO_REUSEADDR, "setsockopt SO_REUSEADDR", VEX_AC_PORT);
 	if (fd < 0)
 		return -1;

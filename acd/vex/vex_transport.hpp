@@ -5,6 +5,8 @@
 
 #include "vex/codec/vex_codec.hpp"
 
+struct sockaddr_in;
+
 #define VEX_LAN_IFNAME "br-lan"
 #define VEX_MCAST_GROUP "239.255.255.100"
 #define VEX_BROADCAST_ADDR "255.255.255.255"
@@ -19,7 +21,10 @@ constexpr int VEX_RCVBUF_BYTES = 8 << 20;
 extern int vex_sock;
 extern int vex_broad_sock;
 
-int vex_socket_init();
+// What every datagram of the vex socket is handed to (the daemon's dispatcher).
+typedef int (*vex_rx_fn)(const uint8_t *buf, uint32_t length, const struct sockaddr_in *from);
+
+int vex_socket_init(vex_rx_fn rx);
 int vex_socketbroad_init();
 void igmp_adddrop_membership(int sock, int add);
 

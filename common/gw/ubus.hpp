@@ -1,5 +1,5 @@
 #pragma once
-#include "gw/ubox.hpp"
+#include "gw/loop.hpp"
 extern "C" {
 #include <libubus.h>
 }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 namespace {
 struct reader {

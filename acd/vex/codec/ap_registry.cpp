@@ -3,8 +3,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "vex/codec/vex_tlv.hpp"
+
+LIST_HEAD(aps);
+
+int32_t ap_clock_monotonic()
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	// Shortly after boot the clock may read 0 s.
+	return int32_t(ts.tv_sec) + 1;
+}
+
+int32_t (*ap_clock)() = ap_clock_monotonic;
 
 namespace {
 const vex_tlv_def *tlv_product_name()

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/ap_settings.hpp"
 #include "vex/codec/vex_codec.hpp"
 
@@ -63,6 +63,16 @@ typedef void (*ap_drop_fn)(const ap_record *ap);
 void ap_settings_from_response(ap_settings *s, const vex_msg *msg);
 // Settings block from an agent-loader response: product name and address only.
 void ap_settings_from_agent(ap_settings *s, const vex_msg *msg);
+
+// The daemon's AP list.
+extern struct list_head aps;
+
+// The registry's clock: whole seconds on the monotonic clock the loop runs on,
+// so a step of the wall clock (NTP after boot) neither drops every AP nor keeps
+// a silent one. Never 0, which marks a record never polled. Tests may point it
+// at a clock of their own.
+extern int32_t (*ap_clock)();
+int32_t ap_clock_monotonic();
 
 // Counts the records made and released and the address changes, so an index of
 // the records by address knows when to rebuild.

@@ -5,6 +5,8 @@
 
 #include "vex/codec/vex_tlv.hpp"
 
+LIST_HEAD(aps_status);
+
 ap_status_entry *ap_status_record(struct list_head *list, const vex_msg *msg)
 {
 	const vex_tlv *addr = nullptr;
@@ -47,4 +49,21 @@ void ap_status_clear(struct list_head *list)
 		list_del(&e->list);
 		free(e);
 	}
+}
+
+void ap_status_reply(struct blob_buf *b, struct list_head *list)
+{
+	blob_buf_init(b, 0);
+	void *items = blobmsg_open_array(b, "apsStatus");
+	ap_status_entry *e;
+	list_for_each_entry(e, list, list) {
+		if (e->status == AP_STATUS_REPORTED)
+			continue;
+		void *item = blobmsg_open_table(b, nullptr);
+		blobmsg_add_string(b, "ip", e->ip);
+		blobmsg_add_u32(b, "status", uint32_t(e->status));
+		blobmsg_close_table(b, item);
+		e->status = AP_STATUS_REPORTED;
+	}
+	blobmsg_close_array(b, items);
 }

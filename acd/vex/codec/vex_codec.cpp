@@ -1,5 +1,7 @@
 #include "vex/codec/vex_codec.hpp"
 
+#include "vex/codec/ac_device.hpp"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -206,3 +208,5 @@ unsigned vex_build_discover_request(uint8_t *buf, uint32_t capacity, vex_msg *ms
 	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
 	return ok ? VEX_HDR_LEN + dataLen : 0;
 }
+
+ac_device ac_device_info;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "apconfig/csv.hpp"
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 namespace {
 [[noreturn]] void broken(const char *what)

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "gw/jsonc.hpp"
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "stats/jsonrpc.hpp"
 #include "stats/stats_reply.hpp"
 #include "stats/wireless_view.hpp"

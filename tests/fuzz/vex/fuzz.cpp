@@ -9,14 +9,14 @@
 #include <ctime>
 #include <vector>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "stats/ap_config.hpp"
 #include "stats/wireless_view.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/codec/ap_registry.hpp"
 #include "vex/codec/push_status.hpp"
 #include "vex/codec/vex_tlv.hpp"
-#include "vex/vex_handle.hpp"
+#include "core/vex_dispatch.hpp"
 
 namespace {
 [[noreturn]] void broken(const char *what)

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ac_reply.hpp"
-#include "gw/ubox.hpp"
+#include "bus/ac_reply.hpp"
+#include "gw/blob.hpp"
 #include "stats/ap_config.hpp"
 #include "vex/codec/vex_tlv.hpp"
 

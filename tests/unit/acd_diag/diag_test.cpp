@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "core/ac_diag.hpp"
-#include "gw/ubox.hpp"
+#include "diag/ac_diag.hpp"
+#include "gw/blob.hpp"
 
 namespace {
 using bytes = std::vector<uint8_t>;

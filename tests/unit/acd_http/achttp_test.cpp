@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "achttp.hpp"
-#include "gw/ubox.hpp"
+#include "gw/loop.hpp"
 #include "http_server.hpp"
 
 using namespace test_http;

@@ -14,7 +14,7 @@
 
 #include "apconfig/settings_codec.hpp"
 #include "apconfig/tmp_file.hpp"
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 namespace {
 struct buf {

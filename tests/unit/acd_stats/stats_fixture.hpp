@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 #include "vex/codec/ap_registry.hpp"
 
 struct stats_list : ::testing::Test {

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 namespace blobtest
 {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "blob_fixtures.hpp"
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 using blobtest::Buf;
 using blobtest::bytes_of;

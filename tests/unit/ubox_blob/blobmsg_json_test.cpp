@@ -11,7 +11,7 @@
 
 #include "blob_fixtures.hpp"
 #include "gw/jsonc.hpp"
-#include "gw/ubox.hpp"
+#include "gw/blob.hpp"
 
 using blobtest::Buf;
 using blobtest::bytes_of;

@@ -1,4 +1,4 @@
-#include "core/device_info.hpp"
+#include "vex/device_info.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 #include "vex/vex_transport.hpp"
-
-ac_device ac_device_info;
 
 int ac_device_info_init()
 {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "gw/ubus.hpp"
 
@@ -34,6 +35,8 @@ constexpr int AC_REPLY_PART_CHECK_MS = 1;
 // {"name": {...}}) or else the next members of the body itself; the request is
 // deferred and completes after the last part. Returns a ubus status.
 int ac_reply_send(struct ubus_context *ctx, struct ubus_request_data *req);
+// Replies {"status": status}.
+int ac_reply_status(struct ubus_context *ctx, struct ubus_request_data *req, int32_t status);
 
 // Walks a reply body (a buffer's head) part by part.
 struct ac_reply_cursor {

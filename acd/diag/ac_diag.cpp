@@ -1,5 +1,5 @@
-// ac.diag: status, ap and why. See ac_diag.hpp.
-#include "core/ac_diag.hpp"
+// What ac.diag reports: counters, the fixed tables and the replies. See ac_diag.hpp.
+#include "diag/ac_diag.hpp"
 
 #include <cctype>
 #include <cstdio>
@@ -8,12 +8,9 @@
 
 #include <arpa/inet.h>
 
-#include "achttp.hpp"
-#include "core/ac_reply.hpp"
-#include "core/device_info.hpp"
+#include "vex/codec/ac_device.hpp"
 #include "stats/jsonrpc.hpp"
 #include "stats/poll_run.hpp"
-#include "vex/ap_list.hpp"
 #include "vex/codec/vex_tlv.hpp"
 
 #ifndef AC_VERSION
@@ -199,90 +196,13 @@ int32_t ago(int32_t now, int32_t then)
 	return then ? now - then : -1;
 }
 
-// "mac" as six hex pairs joined by ':' or '-'.
-bool parse_mac(const char *s, uint8_t mac[6])
-{
-	for (int i = 0; i < 6; i++, s += 3) {
-		unsigned v;
-		if (!isxdigit(uint8_t(s[0])) || !isxdigit(uint8_t(s[1])) || sscanf(s, "%2x", &v) != 1)
-			return false;
-		mac[i] = uint8_t(v);
-		if (s[2] != (i == 5 ? '\0' : ':') && (i == 5 || s[2] != '-'))
-			return false;
-	}
-	return true;
-}
-
-enum { Q_MAC, Q_IP, __Q_MAX };
-const struct blobmsg_policy query_policy[__Q_MAX] = {
-    [Q_MAC] = {"mac", BLOBMSG_TYPE_STRING},
-    [Q_IP] = {"ip", BLOBMSG_TYPE_STRING},
-};
-
-// 0 when the message names a MAC (*hasMac) or an address; else a ubus status.
-int parse_query(struct blob_attr *msg, uint8_t mac[6], bool *hasMac, uint32_t *addr)
-{
-	struct blob_attr *tb[__Q_MAX];
-	blobmsg_parse(query_policy, __Q_MAX, tb, blob_data(msg), blob_len(msg));
-	*hasMac = tb[Q_MAC] != nullptr;
-	if (*hasMac)
-		return parse_mac(blobmsg_get_string(tb[Q_MAC]), mac) ? 0 : UBUS_STATUS_INVALID_ARGUMENT;
-	if (tb[Q_IP] && inet_pton(AF_INET, blobmsg_get_string(tb[Q_IP]), addr) == 1)
-		return 0;
-	return UBUS_STATUS_INVALID_ARGUMENT;
-}
-
-ap_record *find_ap(struct list_head *list, const uint8_t *mac, uint32_t addr)
-{
-	char ip[16];
-	vex_format_ipv4(ip, reinterpret_cast<const uint8_t *>(&addr));
-	return mac ? ap_registry_find_mac(list, mac) : ap_registry_find_ip(list, ip);
-}
-
-int diag_status(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-                struct blob_attr *)
-{
-	ac_diag_status_reply(&ac_reply_buf, &aps, ac_diag_clock());
-	return ac_reply_send(ctx, req);
-}
-
-int diag_ap(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-            struct blob_attr *msg)
-{
-	uint8_t mac[6];
-	bool hasMac;
-	uint32_t addr = 0;
-	int rc = parse_query(msg, mac, &hasMac, &addr);
-	if (rc)
-		return rc;
-	ap_record *ap = find_ap(&aps, hasMac ? mac : nullptr, addr);
-	if (!ap)
-		return UBUS_STATUS_NOT_FOUND;
-	ac_diag_ap_reply(&ac_reply_buf, ap, ac_diag_clock(), registry_now());
-	return ac_reply_send(ctx, req);
-}
-
-int diag_why(struct ubus_context *ctx, struct ubus_object *, struct ubus_request_data *req, const char *,
-             struct blob_attr *msg)
-{
-	uint8_t mac[6];
-	bool hasMac;
-	uint32_t addr = 0;
-	int rc = parse_query(msg, mac, &hasMac, &addr);
-	if (rc)
-		return rc;
-	ac_diag_why_reply(&ac_reply_buf, &aps, hasMac ? mac : nullptr, addr, ac_diag_clock(), registry_now());
-	return ac_reply_send(ctx, req);
-}
-
-struct ubus_method diag_methods[] = {
-    UBUS_METHOD_NOARG("status", diag_status),
-    UBUS_METHOD("ap", diag_ap, query_policy),
-    UBUS_METHOD("why", diag_why, query_policy),
-};
-struct ubus_object_type diag_type = GW_UBUS_OBJECT_TYPE("ac-diag", diag_methods);
-struct ubus_object diag_object;
 } // namespace
+
+void ac_diag_start()
+{
+	if (!st.start)
+		st.start = ac_diag_clock();
+}
 
 int32_t ac_diag_clock()
 {
@@ -435,14 +355,6 @@ void ac_diag_slot(ap_record *ap, int32_t id)
 	st.stored = true;
 }
 
-void ac_diag_http_error(const char *ip, int32_t id, int code, bool connected)
-{
-	uint8_t o = code == ACHTTP_ERROR_CONNECT    ? AC_HTTP_CONNECT_FAILED
-	            : code == ACHTTP_ERROR_TIMEDOUT ? (connected ? AC_HTTP_TIMED_OUT : AC_HTTP_CONNECT_FAILED)
-	                                            : AC_HTTP_FAILED;
-	ac_diag_http_end(ip, id, o);
-}
-
 void ac_diag_status_reply(struct blob_buf *b, struct list_head *list, int32_t now)
 {
 	blob_buf_init(b, 0);
@@ -515,12 +427,19 @@ void ac_diag_ap_reply(struct blob_buf *b, const ap_record *ap, int32_t now, int3
 	blobmsg_close_table(b, t);
 }
 
+ap_record *ac_diag_find_ap(struct list_head *list, const uint8_t *mac, uint32_t addr)
+{
+	char ip[16];
+	vex_format_ipv4(ip, reinterpret_cast<const uint8_t *>(&addr));
+	return mac ? ap_registry_find_mac(list, mac) : ap_registry_find_ip(list, ip);
+}
+
 void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t *mac, uint32_t addr,
                        int32_t now, int32_t registryNow)
 {
 	char ip[16];
 	vex_format_ipv4(ip, reinterpret_cast<const uint8_t *>(&addr));
-	const ap_record *ap = find_ap(list, mac, addr);
+	const ap_record *ap = ac_diag_find_ap(list, mac, addr);
 	const sender *s = nullptr;
 	for (const sender &e : st.senders)
 		if (e.addr && (mac ? e.hasMac && !memcmp(e.mac, mac, 6) : e.addr == addr) &&
@@ -600,13 +519,3 @@ void ac_diag_reset(int32_t start)
 	st.start = start;
 }
 
-int ac_diag_register(struct ubus_context *ctx)
-{
-	if (!st.start)
-		st.start = ac_diag_clock();
-	diag_object.name = "ac.diag";
-	diag_object.type = &diag_type;
-	diag_object.methods = diag_methods;
-	diag_object.n_methods = ARRAY_SIZE(diag_methods);
-	return ubus_add_object(ctx, &diag_object);
-}

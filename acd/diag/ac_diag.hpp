@@ -10,8 +10,6 @@
 
 #include "vex/codec/ap_registry.hpp"
 
-// Not the bus headers: the statistics code that reports here is also built without them.
-struct ubus_context;
 struct poll_run_totals;
 
 // Checks a datagram can fail, in the order acd applies them. The last one
@@ -75,16 +73,16 @@ void ac_diag_answer(const char *ip, int32_t id, int rc);
 // A stored answer carried a non-zero status; a reply slot was filled.
 void ac_diag_status_error();
 void ac_diag_slot(ap_record *ap, int32_t id);
-// The client's error callback, with its error code.
-void ac_diag_http_error(const char *ip, int32_t id, int code, bool connected);
 
-// Registers "ac.diag" on ctx. 0 or the bus's error.
-int ac_diag_register(struct ubus_context *ctx);
+// Starts the clock of "uptime" (once; the bus object is registered after it).
+void ac_diag_start();
 
 // --- the logic behind it, with explicit time and list (for tests) -----------
 void ac_diag_datagram_at(const uint8_t *buf, uint32_t length, uint32_t addr, int handled, int32_t now,
                          struct list_head *list);
 void ac_diag_dropped_at(const ap_record *ap, uint8_t how, int32_t now, int32_t silent);
+// The record of a MAC (when mac is set) or an address (network order).
+ap_record *ac_diag_find_ap(struct list_head *list, const uint8_t *mac, uint32_t addr);
 // The "why" answer for a MAC (when mac is set) or an address (network order)
 // into b (restarted). registryNow: the AP registry's clock.
 void ac_diag_why_reply(struct blob_buf *b, struct list_head *list, const uint8_t *mac, uint32_t addr,

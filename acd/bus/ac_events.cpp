@@ -1,11 +1,11 @@
-#include "core/ac_events.hpp"
+#include "bus/ac_events.hpp"
 
 #include <cstdio>
 #include <cstring>
 
-#include "core/ac_diag.hpp"
-#include "core/ac_reply.hpp"
-#include "core/ac_ubus.hpp"
+#include "diag/ac_diag.hpp"
+#include "bus/ac_reply.hpp"
+#include "bus/ac_bus.hpp"
 #include "stats/poll_run.hpp"
 
 namespace {

@@ -1,14 +1,12 @@
-#include "vex/vex_handle.hpp"
+#include "core/vex_dispatch.hpp"
 
 #include <cstring>
 
 #include "apconfig/upgrade.hpp"
-#include "core/ac_diag.hpp"
-#include "core/ac_events.hpp"
+#include "diag/ac_diag.hpp"
+#include "bus/ac_events.hpp"
 #include "vex/ap_list.hpp"
 #include "vex/vex_transport.hpp"
-
-LIST_HEAD(aps_status);
 
 namespace {
 vex_msg vex_rx_msg;
@@ -55,11 +53,4 @@ int KvVexHandleRequest(vex_msg *msg)
 	default:
 		return 0;
 	}
-}
-
-int ac_ap_discover(struct ubus_context *, struct ubus_object *, struct ubus_request_data *,
-		   const char *, struct blob_attr *)
-{
-	get_aplist_from_vex();
-	return UBUS_STATUS_OK;
 }

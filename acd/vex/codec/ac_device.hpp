@@ -1,4 +1,5 @@
-// The controller's identity on the LAN: address and MAC of "br-lan", read once.
+// The controller's identity on the LAN: address and MAC of "br-lan", read
+// once at start (vex/device_info.hpp).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,3 @@ struct ac_device {
 };
 
 extern ac_device ac_device_info;
-
-// Fills ac_device_info. 0 on success, -1 on failure.
-int ac_device_info_init();

@@ -1,4 +1,4 @@
-#include "core/ac_reply.hpp"
+#include "bus/ac_reply.hpp"
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
@@ -217,4 +217,11 @@ int ac_reply_send(struct ubus_context *ctx, struct ubus_request_data *req)
 	p->timer.cb = ac_paced_tick;
 	uloop_timeout_set(&p->timer, 0);
 	return UBUS_STATUS_OK;
+}
+
+int ac_reply_status(struct ubus_context *ctx, struct ubus_request_data *req, int32_t status)
+{
+	blob_buf_init(&ac_reply_buf, 0);
+	blobmsg_add_u32(&ac_reply_buf, "status", uint32_t(status));
+	return ac_reply_send(ctx, req);
 }
