@@ -7,76 +7,6 @@
 #include <arpa/inet.h>
 
 namespace {
-#define SET_TEXT(n, t, ...) { n, t, SETTINGS_TEXT, __VA_ARGS__ }
-#define SET_U8(n, t, ...) { n, t, SETTINGS_U8, __VA_ARGS__ }
-#define SET_U16(n, t, ...) { n, t, SETTINGS_U16, __VA_ARGS__ }
-#define SET_IPV4(n, t, ...) { n, t, SETTINGS_IPV4, __VA_ARGS__ }
-#define NO_MASK SETTINGS_NO_MASK, 0 // mask word, bits
-
-constexpr settings_def settings_defs[] = {
-	SET_TEXT("ProductName", 1, 0, 0x1),
-	SET_TEXT("SystemName", 2, 0, 0x2),
-	SET_IPV4("IPAddress", 4, 0, 0x8),
-	SET_IPV4("SubnetMask", 5, 0, 0x10),
-	SET_IPV4("Gateway", 6, 0, 0x20),
-	SET_TEXT("Password", 9, 0, 0x100),
-	SET_U16("IPMode", 10, 0, 0x200),
-	SET_IPV4("PriDNS", 41, 0, 0x20),
-	SET_IPV4("SecDNS", 42, 0, 0x20),
-	SET_U16("VLANID", 43, 1, 0x4),
-	SET_TEXT("NTPInfo", 44, 1, 0x4),
-	SET_U8("2.4GEnabled", 100, 0, 0x2),
-	SET_TEXT("2.4GSSID", 101, 1, 0x4),
-	SET_TEXT("2.4GKey", 102, 1, 0x100),
-	SET_TEXT("2.4GSecurity", 103, 1, 0x8),
-	SET_U8("2.4GChannel_set", 104, 1, 0x10),
-	SET_TEXT("2.4G802.11Mode", 105, 1, 0x20),
-	SET_TEXT("2.4GChannel_Width", 106, 1, 0x10),
-	SET_U8("2.4GVisible", 107, 1, 0x4),
-	SET_IPV4("2.4GRadiusIp", 111, NO_MASK),
-	SET_U16("2.4GRadiusPort", 112, NO_MASK),
-	SET_TEXT("2.4GSharedSecret", 113, 1, 0x8),
-	SET_U8("2.4GIsolation", 116, 1, 0x4),
-	SET_U16("2.4GVLANID", 117, 1, 0x4),
-	SET_TEXT("2.4GBandwidth_Control", 118, 1, 0x4),
-	SET_TEXT("2.4GRSSI_Scanner", 119, 1, 0x4),
-	SET_U8("2.4GTransmit_Power", 120, 1, 0x4),
-	SET_U8("5GEnabled", 130, 1, 0x2),
-	SET_TEXT("5GSSID", 131, 1, 0x4),
-	SET_TEXT("5GKey", 132, 1, 0x84),
-	SET_TEXT("5GSecurity", 133, 1, 0x8),
-	SET_U8("5GChannel_set", 134, 1, 0x10),
-	SET_TEXT("5G802.11Mode", 135, 1, 0x20),
-	SET_TEXT("5GChannel_Width", 136, 1, 0x10),
-	SET_U8("5GVisible", 137, 1, 0x40),
-	SET_IPV4("5GRadiusIp", 140, NO_MASK),
-	SET_U16("5GRadiusPort", 141, NO_MASK),
-	SET_TEXT("5GSharedSecret", 142, 1, 0x8),
-	SET_U8("5GIsolation", 145, 1, 0x4),
-	SET_U16("5GVLANID", 146, 1, 0x4),
-	SET_TEXT("5GBandwidth_Control", 147, 1, 0x4),
-	SET_TEXT("5GRSSI_Scanner", 148, 1, 0x4),
-	SET_U8("5GTransmit_Power", 149, 1, 0x4),
-	SET_U8("WifiBandSteer", 163, 1, 0x4),
-	SET_U8("WifiRoaming", 164, 1, 0x4),
-};
-#undef SET_TEXT
-#undef SET_U8
-#undef SET_U16
-#undef SET_IPV4
-#undef NO_MASK
-constexpr size_t settings_count = sizeof settings_defs / sizeof settings_defs[0];
-
-constexpr bool settings_masks_valid()
-{
-	for (const auto &d : settings_defs)
-		if (d.maskWord != SETTINGS_NO_MASK && (d.maskWord >= 2 || !d.maskBits))
-			return false;
-	return true;
-}
-static_assert(settings_count == 45, "45 settings can be pushed");
-static_assert(settings_masks_valid(), "a push sets bits in mask words 0 and 1 only");
-
 uint8_t *settings_alloc(size_t n)
 {
 	// An empty text still gets a buffer: no buffer means no memory.
@@ -84,40 +14,29 @@ uint8_t *settings_alloc(size_t n)
 }
 } // namespace
 
-const settings_def *settings_table(size_t *count)
-{
-	if (count)
-		*count = settings_count;
-	return settings_defs;
-}
-
 const settings_def *settings_lookup(const char *name)
 {
-	if (!name)
-		return nullptr;
-	for (const auto &d : settings_defs)
-		if (!strcmp(d.name, name))
-			return &d;
-	return nullptr;
+	const settings_def *def = vex_tlv_lookup_key(name);
+	return def && def->maskWord != VEX_NOT_PUSHED ? def : nullptr;
 }
 
 int settings_encode(vex_tlv *entry, const settings_def *def, const char *text)
 {
 	size_t vlen;
 	uint8_t *value;
-	switch (def->encoding) {
-	case SETTINGS_TEXT:
+	switch (def->format) {
+	case VEX_FMT_TEXT:
 		vlen = strlen(text);
 		value = settings_alloc(vlen);
 		if (!value)
 			return 0;
 		memcpy(value, text, vlen);
 		break;
-	case SETTINGS_U8:
-	case SETTINGS_U16: {
+	case VEX_FMT_U8:
+	case VEX_FMT_U16: {
 		// Decimal text; only the low bits travel ("300" as a byte is 44).
 		unsigned long long n = (unsigned long long)strtoll(text, nullptr, 10);
-		vlen = def->encoding == SETTINGS_U8 ? 1 : 2;
+		vlen = def->format == VEX_FMT_U8 ? 1 : 2;
 		value = settings_alloc(vlen);
 		if (!value)
 			return 0;
@@ -127,7 +46,7 @@ int settings_encode(vex_tlv *entry, const settings_def *def, const char *text)
 			vex_put_u16(value, uint16_t(n));
 		break;
 	}
-	case SETTINGS_IPV4: {
+	case VEX_FMT_IPV4: {
 		in_addr_t a = inet_addr(text); // INADDR_NONE (255.255.255.255) when it does not convert
 		vlen = 4;
 		value = settings_alloc(vlen);

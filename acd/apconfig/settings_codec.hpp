@@ -1,5 +1,6 @@
-// The settings push encoder: member names of the pending settings document,
-// the TLV each becomes, and the field mask bits that mark the groups present.
+// The settings push encoder: member names of the pending settings document
+// become their TLVs, and the field mask marks the groups present (both from
+// the TLV registry).
 // Pure: works on blob buffers and TLV entries, owns no socket or file.
 #pragma once
 
@@ -8,29 +9,20 @@
 
 #include "gw/blob.hpp"
 #include "vex/codec/vex_codec.hpp"
+#include "vex/codec/vex_tlv.hpp"
 
 #define SETTINGS_DOC_PATH "/tmp/group1.json"
 
-enum settings_encoding : uint8_t {
-	SETTINGS_TEXT, // the text without its terminator
-	SETTINGS_U8,   // decimal text, low 8 bits
-	SETTINGS_U16,  // decimal text, low 16 bits, big-endian
-	SETTINGS_IPV4, // dotted quad, network order; unconvertible text gives 255.255.255.255
-};
-
 constexpr unsigned SETTINGS_MASK_WORDS = VEX_MASK_LEN / 4;
-constexpr uint8_t SETTINGS_NO_MASK = 0xFF; // the setting sets no mask bit
 static_assert(SETTINGS_MASK_WORDS == 4, "the field mask is four 32-bit words");
 
-struct settings_def {
-	const char *name; // member name in the settings document (case-sensitive)
-	uint16_t type;    // TLV type
-	uint8_t encoding; // settings_encoding
-	uint8_t maskWord; // SETTINGS_NO_MASK for none
-	uint32_t maskBits;
-};
+// A setting is a registry type a push may carry (maskWord is not
+// VEX_NOT_PUSHED), named by its key (case-sensitive). Text travels without
+// its terminator; U8 and U16 from decimal text, low bits only, big-endian;
+// IPv4 from a dotted quad in network order, unconvertible text giving
+// 255.255.255.255.
+typedef vex_tlv_def settings_def;
 
-const settings_def *settings_table(size_t *count);
 const settings_def *settings_lookup(const char *name);
 
 // Encodes a value text into a generator entry (u2Len is the whole TLV length,

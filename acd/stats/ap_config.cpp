@@ -22,35 +22,55 @@ struct config_member {
 	const char *text;  // CFG_TEXT
 };
 
-#define CFG(t) { nullptr, CFG_FIELD, t, nullptr }
-
-const config_member ac_config_members[] = {
-	{"UbootMode", CFG_UBOOT, 0, nullptr},
-	CFG(1),   // ProductName
-	CFG(44),  // NTPInfo
-	CFG(10),  // IPMode
-	{"IPAddress", CFG_ADDRESS, 0, nullptr},
-	CFG(5),   // SubnetMask
-	CFG(6),   // Gateway
-	CFG(41),  // PriDNS
-	CFG(42),  // SecDNS
-	{"MACAddress", CFG_MAC, 0, nullptr},
-	CFG(11),  // Version
-	CFG(2),   // SystemName
-	CFG(43),  // VLANID
-	{"Status", CFG_TEXT, 0, "Ready"},
-	{"Password", CFG_TEXT, 0, ""},
-	{"EncryptKey", CFG_TEXT, 0, ""},
-	CFG(163), // WifiBandSteer
-	CFG(105), CFG(111), CFG(112), CFG(113), CFG(109), CFG(104), CFG(106), CFG(117), CFG(116),
-	CFG(100), CFG(107), CFG(101), CFG(103), CFG(102), CFG(118), CFG(119), CFG(120), // 2.4G...
-	CFG(135), CFG(140), CFG(141), CFG(142), CFG(138), CFG(134), CFG(136), CFG(146), CFG(145),
-	CFG(130), CFG(137), CFG(131), CFG(133), CFG(132), CFG(147), CFG(148), CFG(149), // 5G...
-	CFG(108), // WifiBand
-	CFG(164), // WifiRoaming
+// The member order comes from the get_config column of the TLV table.
+struct config_slot {
+	uint8_t position; // 0: not shown
+	config_member member;
+	const char *name; // checked at compile time only
 };
-static_assert(sizeof ac_config_members / sizeof ac_config_members[0] == AC_CONFIG_MEMBERS,
-	      "get_config lists 53 members before the radios");
+
+constexpr config_slot config_slots[] = {
+#define TLV(t, k, fmt, n, f, push, cfg) { cfg, { nullptr, CFG_FIELD, t, nullptr }, k },
+#define CONFIG_ONLY(cfg, name, source, text) { cfg, { name, CFG_##source, 0, text }, name },
+#include "vex/codec/vex_tlv_table.def"
+};
+
+constexpr size_t config_count()
+{
+	size_t n = 0;
+	for (const config_slot &s : config_slots)
+		n += s.position != 0;
+	return n;
+}
+
+struct config_order {
+	config_member members[config_count()];
+};
+
+constexpr config_order config_in_order()
+{
+	config_order o{};
+	for (const config_slot &s : config_slots)
+		if (s.position)
+			o.members[s.position - 1] = s.member;
+	return o;
+}
+
+constexpr bool config_positions_valid()
+{
+	for (size_t i = 0; i < sizeof config_slots / sizeof config_slots[0]; i++) {
+		if (config_slots[i].position > config_count() ||
+		    (config_slots[i].position && !config_slots[i].name))
+			return false;
+		for (size_t j = i + 1; j < sizeof config_slots / sizeof config_slots[0]; j++)
+			if (config_slots[i].position && config_slots[i].position == config_slots[j].position)
+				return false;
+	}
+	return true;
+}
+static_assert(config_positions_valid(), "get_config positions run from 1 without gaps or twins, each with a name");
+
+constexpr config_order ac_config = config_in_order();
 
 void ac_config_add_field(struct blob_buf *b, const ap_record *ap, const vex_tlv_def *d)
 {
@@ -73,7 +93,7 @@ void ac_config_add_field(struct blob_buf *b, const ap_record *ap, const vex_tlv_
 
 void ac_config_add_ap(struct blob_buf *b, const ap_record *ap)
 {
-	for (const config_member &m : ac_config_members) {
+	for (const config_member &m : ac_config.members) {
 		switch (m.source) {
 		case CFG_FIELD:
 			ac_config_add_field(b, ap, vex_tlv_lookup(m.tlv));

@@ -4,102 +4,18 @@
 #include <cstring>
 
 namespace {
-// Compile-time check that a settings field has the width its format needs.
-template <bool fits> constexpr uint8_t field_width(uint8_t size)
-{
-	static_assert(fits, "settings field width does not match the registry");
-	return size;
-}
-
-#define TLV_TEXT(t, k, n, f)                                                                       \
-	{ t, k, VEX_FMT_TEXT, field_width<sizeof(ap_settings::f) == (n) + 1>(n), true,             \
-	  uint16_t(offsetof(ap_settings, f)) }
-#define TLV_NUM(t, k, fmt, n, f)                                                                   \
-	{ t, k, fmt, field_width<sizeof(ap_settings::f) == (n)>(n), true,                           \
-	  uint16_t(offsetof(ap_settings, f)) }
-#define TLV_U8(t, k, f) TLV_NUM(t, k, VEX_FMT_U8, 1, f)
-#define TLV_U16(t, k, f) TLV_NUM(t, k, VEX_FMT_U16, 2, f)
-#define TLV_U32(t, k, f) TLV_NUM(t, k, VEX_FMT_U32, 4, f)
-#define TLV_IPV4(t, k, f) TLV_NUM(t, k, VEX_FMT_IPV4, 4, f)
-// Types that only controller requests carry: never stored.
-#define TLV_REQ(t, k, fmt, n) { t, k, fmt, n, false, 0 }
-
+#define MASK(word, bits) word, bits
+#define NO_MASK VEX_PUSH_NO_MASK, 0
+#define NO_PUSH VEX_NOT_PUSHED, 0
 constexpr vex_tlv_def vex_tlv_registry[] = {
-	TLV_TEXT(1, "ProductName", 19, au1ProductName),
-	TLV_TEXT(2, "SystemName", 19, au1SystemName),
-	TLV_TEXT(3, nullptr, 19, au1Tlv3),
-	TLV_IPV4(4, "IPAddress", au1IPAddress),
-	TLV_IPV4(5, "SubnetMask", au1SubnetMask),
-	TLV_IPV4(6, "Gateway", au1Gateway),
-	TLV_U32(7, nullptr, u4Tlv7),
-	TLV_TEXT(8, nullptr, 19, au1Tlv8),
-	TLV_REQ(9, "Password", VEX_FMT_TEXT, 0),
-	TLV_U16(10, "IPMode", u2IPMode),
-	TLV_TEXT(11, "Version", 14, au1Version),
-	TLV_U16(12, nullptr, u2Tlv12),
-	TLV_U16(21, nullptr, u2Tlv21),
-	TLV_U32(22, nullptr, u4Tlv22),
-	TLV_U16(24, nullptr, u2Tlv24),
-	TLV_U16(25, nullptr, u2Tlv25),
-	TLV_U16(26, nullptr, u2Tlv26),
-	TLV_U32(27, nullptr, u4Tlv27),
-	TLV_U32(28, nullptr, u4Tlv28),
-	TLV_U32(29, nullptr, u4Tlv29),
-	TLV_REQ(32, nullptr, VEX_FMT_TEXT, 0),
-	TLV_REQ(33, nullptr, VEX_FMT_TEXT, 0),
-	TLV_REQ(34, nullptr, VEX_FMT_TEXT, 0),
-	TLV_REQ(35, nullptr, VEX_FMT_U32, 4),
-	TLV_IPV4(41, "PriDNS", au1PriDNS),
-	TLV_IPV4(42, "SecDNS", au1SecDNS),
-	TLV_U16(43, "VLANID", u2VLANID),
-	TLV_TEXT(44, "NTPInfo", 9, au1NTPInfo),
-	TLV_U8(100, "2.4GEnabled", u1Enabled24G),
-	TLV_TEXT(101, "2.4GSSID", 49, au1SSID24G),
-	TLV_TEXT(102, "2.4GKey", 99, au1Key24G),
-	TLV_TEXT(103, "2.4GSecurity", 29, au1Security24G),
-	TLV_U8(104, "2.4GChannel_set", u1ChannelSet24G),
-	TLV_TEXT(105, "2.4G802.11Mode", 14, au1Mode24G),
-	TLV_TEXT(106, "2.4GChannel_Width", 14, au1ChannelWidth24G),
-	TLV_U8(107, "2.4GVisible", u1Visible24G),
-	TLV_TEXT(108, "WifiBand", 14, au1WifiBand),
-	TLV_U8(109, "2.4GChannel", u1Channel24G),
-	TLV_TEXT(110, nullptr, 99, au1Tlv110),
-	TLV_IPV4(111, "2.4GRadiusIp", au1RadiusIp24G),
-	TLV_U16(112, "2.4GRadiusPort", u2RadiusPort24G),
-	TLV_TEXT(113, "2.4GSharedSecret", 64, au1SharedSecret24G),
-	TLV_U8(114, nullptr, u1Tlv114),
-	TLV_U8(115, nullptr, u1Tlv115),
-	TLV_U8(116, "2.4GIsolation", u1Isolation24G),
-	TLV_U16(117, "2.4GVLANID", u2VLANID24G),
-	TLV_TEXT(118, "2.4GBandwidth_Control", 26, au1BandwidthControl24G),
-	TLV_TEXT(119, "2.4GRSSI_Scanner", 9, au1RssiScanner24G),
-	TLV_U8(120, "2.4GTransmit_Power", u1TransmitPower24G),
-	TLV_TEXT(129, nullptr, 19, au1Tlv129),
-	TLV_U8(130, "5GEnabled", u1Enabled5G),
-	TLV_TEXT(131, "5GSSID", 49, au1SSID5G),
-	TLV_TEXT(132, "5GKey", 99, au1Key5G),
-	TLV_TEXT(133, "5GSecurity", 29, au1Security5G),
-	TLV_U8(134, "5GChannel_set", u1ChannelSet5G),
-	TLV_TEXT(135, "5G802.11Mode", 14, au1Mode5G),
-	TLV_TEXT(136, "5GChannel_Width", 14, au1ChannelWidth5G),
-	TLV_U8(137, "5GVisible", u1Visible5G),
-	TLV_U8(138, "5GChannel", u1Channel5G),
-	TLV_TEXT(139, nullptr, 99, au1Tlv139),
-	TLV_IPV4(140, "5GRadiusIp", au1RadiusIp5G),
-	TLV_U16(141, "5GRadiusPort", u2RadiusPort5G),
-	TLV_TEXT(142, "5GSharedSecret", 64, au1SharedSecret5G),
-	TLV_U8(143, nullptr, u1Tlv143),
-	TLV_U8(144, nullptr, u1Tlv144),
-	TLV_U8(145, "5GIsolation", u1Isolation5G),
-	TLV_U16(146, "5GVLANID", u2VLANID5G),
-	TLV_TEXT(147, "5GBandwidth_Control", 26, au1BandwidthControl5G),
-	TLV_TEXT(148, "5GRSSI_Scanner", 9, au1RssiScanner5G),
-	TLV_U8(149, "5GTransmit_Power", u1TransmitPower5G),
-	TLV_TEXT(161, nullptr, 4, au1Tlv161),
-	TLV_TEXT(162, nullptr, 9, au1Tlv162),
-	TLV_U8(163, "WifiBandSteer", u1WifiBandSteer),
-	TLV_U8(164, "WifiRoaming", u1WifiRoaming),
+#define TLV(t, k, fmt, n, f, push, cfg) \
+	{ t, VEX_FMT_##fmt, n, k, uint16_t(offsetof(ap_settings, f)), true, push },
+#define TLV_REQ(t, k, fmt, n, push) { t, VEX_FMT_##fmt, n, k, 0, false, push },
+#include "vex/codec/vex_tlv_table.def"
 };
+#undef MASK
+#undef NO_MASK
+#undef NO_PUSH
 constexpr size_t vex_tlv_count = sizeof vex_tlv_registry / sizeof vex_tlv_registry[0];
 
 constexpr bool vex_tlv_sorted()
@@ -110,6 +26,52 @@ constexpr bool vex_tlv_sorted()
 	return true;
 }
 static_assert(vex_tlv_sorted(), "the registry is searched in type order");
+
+constexpr bool vex_tlv_sizes_valid()
+{
+	for (const auto &d : vex_tlv_registry) {
+		bool four = d.format == VEX_FMT_U32 || d.format == VEX_FMT_IPV4;
+		if ((d.format == VEX_FMT_U8 && d.size != 1) || (d.format == VEX_FMT_U16 && d.size != 2) ||
+		    (four && d.size != 4))
+			return false;
+	}
+	return true;
+}
+static_assert(vex_tlv_sizes_valid(), "a number's size is its format's width");
+
+constexpr bool vex_tlv_same(const char *a, const char *b)
+{
+	while (*a && *a == *b)
+		a++, b++;
+	return *a == *b;
+}
+
+constexpr bool vex_tlv_keys_unique()
+{
+	for (size_t i = 0; i < vex_tlv_count; i++)
+		for (size_t j = i + 1; j < vex_tlv_count; j++)
+			if (vex_tlv_registry[i].key && vex_tlv_registry[j].key &&
+			    vex_tlv_same(vex_tlv_registry[i].key, vex_tlv_registry[j].key))
+				return false;
+	return true;
+}
+static_assert(vex_tlv_keys_unique(), "a key names one type");
+
+constexpr bool vex_tlv_masks_valid()
+{
+	for (const auto &d : vex_tlv_registry) {
+		if (d.maskWord == VEX_NOT_PUSHED)
+			continue;
+		// A push names it by key and carries text, addresses and numbers
+		// up to 16 bits; it sets bits in mask words 0 and 1 only.
+		if (!d.key || d.format == VEX_FMT_U32)
+			return false;
+		if (d.maskWord != VEX_PUSH_NO_MASK && (d.maskWord >= 2 || !d.maskBits))
+			return false;
+	}
+	return true;
+}
+static_assert(vex_tlv_masks_valid(), "field mask bits of the settings push");
 
 uint8_t *field_ptr(ap_settings *s, const vex_tlv_def *def)
 {

@@ -1,5 +1,6 @@
-// The registry of TLV types: key, value format and where a discovery response
-// stores the value in the AP settings block.
+// The registry of TLV types, derived from vex_tlv_table.def: key, value
+// format, where a discovery response stores the value in the AP settings
+// block, and what a settings push marks in the field mask.
 #pragma once
 
 #include <cstddef>
@@ -15,13 +16,18 @@ enum vex_tlv_format : uint8_t {
 	VEX_FMT_IPV4,
 };
 
+constexpr uint8_t VEX_PUSH_NO_MASK = 0xFF; // pushed, sets no mask bit
+constexpr uint8_t VEX_NOT_PUSHED = 0xFE;   // a settings push never carries it
+
 struct vex_tlv_def {
 	uint16_t type;
-	const char *key;  // name shown and set by the ubus methods; nullptr when none
-	uint8_t format;   // vex_tlv_format
-	uint8_t size;     // text: characters kept; numbers: bytes
-	bool stored;      // a discovery response fills a settings field with it
-	uint16_t offset;  // the field in ap_settings (stored types only)
+	uint8_t format;    // vex_tlv_format
+	uint8_t size;      // text: characters kept; numbers: bytes
+	const char *key;   // name shown and set by the ubus methods; nullptr when none
+	uint16_t offset;   // the field in ap_settings (stored types only)
+	bool stored;       // a discovery response fills a settings field with it
+	uint8_t maskWord;  // the field mask word a push marks, or VEX_PUSH_NO_MASK, VEX_NOT_PUSHED
+	uint16_t maskBits; // the bits it sets in that word
 };
 
 // Registry entries in ascending type order.
