@@ -68,7 +68,8 @@ constexpr bool config_positions_valid()
 	}
 	return true;
 }
-static_assert(config_positions_valid(), "get_config positions run from 1 without gaps or twins, each with a name");
+static_assert(config_positions_valid(),
+	      "get_config positions run from 1 without gaps or twins, each with a name");
 
 constexpr config_order ac_config = config_in_order();
 

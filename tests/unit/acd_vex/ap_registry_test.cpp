@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "vex/codec/ap_registry.hpp"
 #include "vex/codec/push_status.hpp"
@@ -272,12 +275,22 @@ TEST(VexTlvRegistry, KeysAndFormats)
 	EXPECT_EQ(vex_tlv_lookup(0), nullptr);
 	EXPECT_FALSE(vex_tlv_lookup(9)->stored);
 	EXPECT_EQ(vex_tlv_lookup_key("nope"), nullptr);
+	// Every stored type has a field of its own inside the settings block.
 	size_t n = 0;
 	const vex_tlv_def *t = vex_tlv_table(&n);
-	unsigned stored = 0;
-	for (size_t i = 0; i < n; i++)
-		stored += t[i].stored;
-	EXPECT_EQ(stored, 69u) << "one settings field per stored type";
+	std::vector<std::pair<size_t, size_t>> fields; // offset, width
+	for (size_t i = 0; i < n; i++) {
+		if (!t[i].stored)
+			continue;
+		size_t width = t[i].format == VEX_FMT_TEXT ? t[i].size + 1u : t[i].size;
+		fields.emplace_back(t[i].offset, width);
+	}
+	ASSERT_FALSE(fields.empty());
+	std::sort(fields.begin(), fields.end());
+	for (size_t i = 1; i < fields.size(); i++)
+		EXPECT_LE(fields[i - 1].first + fields[i - 1].second, fields[i].first)
+			<< "field at " << fields[i].first;
+	EXPECT_LE(fields.back().first + fields.back().second, sizeof(ap_settings));
 }
 } // namespace
 
