@@ -149,15 +149,12 @@ int ac_upload_offer(const char *what, struct blob_attr *iplist, const char *pass
 	return UBUS_STATUS_OK;
 }
 
-void ac_upgrade_handle_response(vex_msg *msg)
+void ac_upgrade_handle_response(const vex_msg *msg)
 {
 	ap_record *ap = ap_registry_find_mac(&aps, msg->hdr.au1ApMac);
-	if (!ap) {
-		KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
+	if (!ap)
 		return;
-	}
 	ac_status_write(AC_PWD_STATUS_PATH, ap->ip, msg->hdr.u2Status);
-	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
 	ac_event_upload(ap->mac, ap->ip, ap->uploadKind, "offer", msg->hdr.u2Status);
 	// A refusal (a wrong password, for one) is only recorded.
 	if (msg->hdr.u2Status != 0)

@@ -3,5 +3,6 @@
 
 #include "vex/codec/vex_codec.hpp"
 
-// The acceptance handling of an upload response (message type 11).
-void ac_upgrade_handle_response(vex_msg *msg);
+// The acceptance handling of an upload response (message type 11); reads the
+// header only.
+void ac_upgrade_handle_response(const vex_msg *msg);

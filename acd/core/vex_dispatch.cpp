@@ -15,7 +15,8 @@ vex_msg vex_rx_msg;
 int KvVexHandleRxData(const uint8_t *buf, uint32_t length, const struct sockaddr_in *sender)
 {
 	// APs are known by the MAC in the header and the address they report, not
-	// by where a datagram came from.
+	// by where a datagram came from. The message is freed here only: handlers
+	// read it and never keep or release its values.
 	memset(&vex_rx_msg, 0, sizeof vex_rx_msg);
 	int handled = 0;
 	if (KvVexPasrsePacket(buf, length, &vex_rx_msg))
@@ -25,7 +26,7 @@ int KvVexHandleRxData(const uint8_t *buf, uint32_t length, const struct sockaddr
 	return handled;
 }
 
-int KvVexHandleRequest(vex_msg *msg)
+int KvVexHandleRequest(const vex_msg *msg)
 {
 	uint16_t reason = 0;
 	if (!KvVexCheckDiscoverHeader(&msg->hdr, &reason))

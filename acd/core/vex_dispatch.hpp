@@ -8,4 +8,4 @@
 #include "vex/codec/vex_codec.hpp"
 
 int KvVexHandleRxData(const uint8_t *buf, uint32_t length, const struct sockaddr_in *sender);
-int KvVexHandleRequest(vex_msg *msg);
+int KvVexHandleRequest(const vex_msg *msg);

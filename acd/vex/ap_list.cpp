@@ -14,7 +14,7 @@ int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode)
 	return rc;
 }
 
-int KvVexHandleDiscoverResponseData(vex_msg *msg)
+int KvVexHandleDiscoverResponseData(const vex_msg *msg)
 {
 	ap_settings block;
 	ap_settings_from_response(&block, msg);
@@ -22,14 +22,12 @@ int KvVexHandleDiscoverResponseData(vex_msg *msg)
 	return 0;
 }
 
-int KvVexHandleDiscoverResponse(vex_msg *msg)
+int KvVexHandleDiscoverResponse(const vex_msg *msg)
 {
-	KvVexHandleDiscoverResponseData(msg);
-	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
-	return 0;
+	return KvVexHandleDiscoverResponseData(msg);
 }
 
-int KvVexHandleAgentLoaderResponseData(vex_msg *msg)
+int KvVexHandleAgentLoaderResponseData(const vex_msg *msg)
 {
 	ap_settings block;
 	ap_settings_from_agent(&block, msg);
@@ -37,11 +35,9 @@ int KvVexHandleAgentLoaderResponseData(vex_msg *msg)
 	return 0;
 }
 
-int KvVexHandleAgentLoaderResponse(vex_msg *msg)
+int KvVexHandleAgentLoaderResponse(const vex_msg *msg)
 {
-	KvVexHandleAgentLoaderResponseData(msg);
-	KvVexFreeVexData(msg->tlv, VEX_MAX_TLV);
-	return 0;
+	return KvVexHandleAgentLoaderResponseData(msg);
 }
 
 int discover_expire_check()

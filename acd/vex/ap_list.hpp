@@ -7,8 +7,9 @@
 
 
 int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode);
-int KvVexHandleDiscoverResponse(vex_msg *msg);
-int KvVexHandleDiscoverResponseData(vex_msg *msg);
-int KvVexHandleAgentLoaderResponse(vex_msg *msg);
-int KvVexHandleAgentLoaderResponseData(vex_msg *msg);
+// Handlers of the dispatcher: they read the message, which the dispatcher frees.
+int KvVexHandleDiscoverResponse(const vex_msg *msg);
+int KvVexHandleDiscoverResponseData(const vex_msg *msg);
+int KvVexHandleAgentLoaderResponse(const vex_msg *msg);
+int KvVexHandleAgentLoaderResponseData(const vex_msg *msg);
 int discover_expire_check();
