@@ -409,7 +409,7 @@ void ac_diag_ap_reply(struct blob_buf *b, const ap_record *ap, int32_t now, int3
 	blobmsg_add_string(b, "upload", upload_kinds[ap->uploadKind < 3 ? ap->uploadKind : 0]);
 	void *t = blobmsg_open_table(b, "slots");
 	for (unsigned i = 0; i < AP_REPLY_SLOTS; i++) {
-		if (!ap->slots[i])
+		if (!ap->stats.slots[i])
 			continue;
 		char id[8];
 		snprintf(id, sizeof id, "%u", AP_REPLY_FIRST_ID + i);

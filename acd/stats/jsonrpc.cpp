@@ -127,7 +127,7 @@ struct blob_attr *ap_slot(const ap_record *ap, int32_t id)
 {
 	if (id < int32_t(AP_REPLY_FIRST_ID) || id >= int32_t(AP_REPLY_FIRST_ID + AP_REPLY_SLOTS))
 		return nullptr;
-	return ap->slots[id - AP_REPLY_FIRST_ID];
+	return ap->stats.slots[id - AP_REPLY_FIRST_ID];
 }
 
 bool ap_slot_store(ap_record *ap, int32_t id, const struct blob_attr *value)
@@ -137,7 +137,7 @@ bool ap_slot_store(ap_record *ap, int32_t id, const struct blob_attr *value)
 	struct blob_attr *copy = blob_memdup(value);
 	if (!copy)
 		return false;
-	struct blob_attr *&slot = ap->slots[id - AP_REPLY_FIRST_ID];
+	struct blob_attr *&slot = ap->stats.slots[id - AP_REPLY_FIRST_ID];
 	free(slot);
 	slot = copy;
 	ac_diag_slot(ap, id);

@@ -18,7 +18,7 @@ void reply_radio(struct blob_buf *b, const ap_record *ap, const char *name, int8
 {
 	void *radio = blobmsg_open_array(b, name);
 	const vap_entry *vap;
-	list_for_each_entry(vap, &ap->vaps, list) {
+	list_for_each_entry(vap, &ap->stats.vaps, list) {
 		if (vap->band != band)
 			continue;
 		void *t = blobmsg_open_table(b, nullptr);
@@ -95,7 +95,7 @@ void stats_reply_sta_statistic(struct blob_buf *b, struct list_head *list)
 		char mac[18];
 		stats_mac_text(mac, ap->mac);
 		const vap_entry *vap;
-		list_for_each_entry(vap, &ap->vaps, list) {
+		list_for_each_entry(vap, &ap->stats.vaps, list) {
 			void *t = blobmsg_open_table(b, nullptr);
 			blobmsg_add_string(b, "bssid", mac);
 			blobmsg_add_string(b, "hw_mode", vap->band == VAP_BAND_5G ? ap->settings.au1Mode5G

@@ -144,17 +144,6 @@ void view_counters(struct blob_attr *stats, const char **rx, const char **tx)
 	}
 }
 
-void vap_release(vap_entry *vap)
-{
-	sta_entry *sta, *next;
-	list_for_each_entry_safe(sta, next, &vap->stas, list) {
-		list_del(&sta->list);
-		free(sta);
-	}
-	list_del(&vap->list);
-	free(vap);
-}
-
 void vap_describe(ap_record *ap, const char *bssid, const char *ssid)
 {
 	vap_entry *vap = vap_find(ap, bssid);
@@ -173,10 +162,10 @@ void vap_describe(ap_record *ap, const char *bssid, const char *ssid)
 	stats_text_copy(vap->bssid, sizeof vap->bssid, bssid);
 	stats_text_copy(vap->ssid, sizeof vap->ssid, ssid);
 	INIT_LIST_HEAD(&vap->stas);
-	list_add_tail(&vap->list, &ap->vaps);
+	list_add_tail(&vap->list, &ap->stats.vaps);
 	if (view_vaps && ++view_vap_count == VIEW_INDEX_FROM + 1) {
 		vap_entry *v;
-		list_for_each_entry(v, &ap->vaps, list)
+		list_for_each_entry(v, &ap->stats.vaps, list)
 			view_index_add(view_vaps, nullptr, v->bssid, sizeof v->bssid, v);
 	} else if (view_vaps && view_vap_count > VIEW_INDEX_FROM) {
 		view_index_add(view_vaps, nullptr, vap->bssid, sizeof vap->bssid, vap);
@@ -278,7 +267,7 @@ vap_entry *vap_find(const ap_record *ap, const char *bssid)
 	if (view_vaps && view_vap_count > VIEW_INDEX_FROM)
 		return static_cast<vap_entry *>(view_index_find(view_vaps, nullptr, bssid, VIEW_TEXT_SIZE));
 	vap_entry *vap;
-	list_for_each_entry(vap, &ap->vaps, list)
+	list_for_each_entry(vap, &ap->stats.vaps, list)
 		if (stats_text_match(vap->bssid, sizeof vap->bssid, bssid))
 			return vap;
 	return nullptr;
@@ -323,7 +312,7 @@ void sta_info_upsert(ap_record *ap, const char *bssid, const char *mac, const ch
 		list_add_tail(&found->list, &vap->stas);
 		if (view_stas && ++view_sta_count == VIEW_INDEX_FROM + 1) {
 			vap_entry *v;
-			list_for_each_entry(v, &ap->vaps, list)
+			list_for_each_entry(v, &ap->stats.vaps, list)
 				list_for_each_entry(sta, &v->stas, list)
 					view_index_add(view_stas, v, sta->mac, sizeof sta->mac, sta);
 		} else if (view_stas && view_sta_count > VIEW_INDEX_FROM) {
@@ -464,11 +453,8 @@ unsigned view_count_stations(struct blob_attr *data)
 void wireless_view_clear(struct list_head *list)
 {
 	ap_record *ap;
-	list_for_each_entry(ap, list, list) {
-		vap_entry *vap, *next;
-		list_for_each_entry_safe(vap, next, &ap->vaps, list)
-			vap_release(vap);
-	}
+	list_for_each_entry(ap, list, list)
+		ap_stats_clear_view(&ap->stats);
 }
 
 void wireless_view_refresh(struct list_head *list)

@@ -1,5 +1,5 @@
 // The wireless view: VAP and station entries rebuilt from the stored answers.
-// Each AP record's `vaps` list holds vap_entry records (owned by this side);
+// Each AP record's statistics part holds vap_entry records in its `vaps` list;
 // they are thrown away and rebuilt by every report that shows them.
 #pragma once
 

@@ -117,7 +117,7 @@ int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr 
 		ap->settings.u2RadiusPort5G = AP_RADIUS_PORT_DEFAULT;
 	ap->uploadKind = AP_UPLOAD_NONE;
 	ap->UbootMode = mode;
-	INIT_LIST_HEAD(&ap->vaps);
+	ap_stats_init(&ap->stats);
 	ap->lastPoll = 0;
 	list_add_tail(&ap->list, aps);
 	change->ap = ap;
@@ -135,10 +135,7 @@ void ap_record_release(ap_record *ap)
 {
 	ap_registry_changes++;
 	list_del(&ap->list);
-	for (blob_attr *&slot : ap->slots) {
-		free(slot);
-		slot = nullptr;
-	}
+	ap_stats_release(&ap->stats);
 	free(ap);
 }
 

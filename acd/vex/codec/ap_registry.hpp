@@ -6,11 +6,10 @@
 #include <cstdint>
 
 #include "gw/blob.hpp"
+#include "stats/ap_stats.hpp"
 #include "vex/codec/ap_settings.hpp"
 #include "vex/codec/vex_codec.hpp"
 
-constexpr unsigned AP_REPLY_SLOTS = 8;     // JSON-RPC answers with ids 102 to 109
-constexpr unsigned AP_REPLY_FIRST_ID = 102;
 constexpr uint16_t AP_RADIUS_PORT_DEFAULT = 1812;
 constexpr int32_t AP_EXPIRE_SILENT = 80;   // seconds without an answer
 constexpr int32_t AP_EXPIRE_POLL_GAP = 3;  // seconds since the last unicast poll
@@ -43,8 +42,7 @@ struct ap_record {
 	uint8_t mac[6];     // never changes while the record lives
 	uint8_t uploadKind; // ap_upload_kind
 	int8_t UbootMode;   // ap_save_mode of the latest response
-	struct list_head vaps;  // the wireless view's VAP entries (owned by the stats side)
-	struct blob_attr *slots[AP_REPLY_SLOTS]; // owned copies of the latest answers, or null
+	ap_stats stats;     // the statistics poll's part, released with the record
 	ap_diag diag;
 };
 
@@ -90,8 +88,7 @@ int ap_registry_save(struct list_head *aps, const ap_settings *s, const vex_hdr 
 // no answer for more than 80 s.
 bool ap_registry_expired(const ap_record *ap, int32_t now);
 
-// Unlinks and releases a record with its reply slots. Its VAP list must have
-// been emptied by the stats side first.
+// Unlinks and releases a record with its statistics part.
 void ap_record_release(ap_record *ap);
 
 // Drops every expired record; returns how many.

@@ -22,7 +22,7 @@ std::string json_of(struct blob_attr *root)
 TEST(GetConfig, OneApTableGolden)
 {
 	ap_record ap{};
-	INIT_LIST_HEAD(&ap.vaps);
+	INIT_LIST_HEAD(&ap.stats.vaps);
 	const uint8_t mac[6] = {0x02, 0x1a, 0x2b, 0x3c, 0x4d, 0xff};
 	memcpy(ap.mac, mac, 6);
 	strcpy(ap.ip, "10.77.0.11");

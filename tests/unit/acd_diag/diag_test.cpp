@@ -76,7 +76,7 @@ class Diag : public ::testing::Test {
 		memcpy(ap_.mac, MAC1, 6);
 		snprintf(ap_.ip, sizeof ap_.ip, "%s", ip);
 		ap_.lastSeen = 1000;
-		INIT_LIST_HEAD(&ap_.vaps);
+		INIT_LIST_HEAD(&ap_.stats.vaps);
 		list_add_tail(&ap_.list, &list_);
 	}
 
@@ -236,10 +236,10 @@ TEST_F(Diag, PerApStamps)
 	ap_.lastPoll = 1004;
 	ap_.uploadKind = AP_UPLOAD_CONFIG;
 	uint8_t dummy[4] = {0, 0, 0, 0};
-	ap_.slots[2] = reinterpret_cast<struct blob_attr *>(dummy); // 104 filled
+	ap_.stats.slots[2] = reinterpret_cast<struct blob_attr *>(dummy); // 104 filled
 	ap_.diag.slotTime[2] = ac_diag_clock() - 7;
 	ac_diag_ap_reply(&reply, &ap_, ac_diag_clock(), 1010);
-	ap_.slots[2] = nullptr;
+	ap_.stats.slots[2] = nullptr;
 	EXPECT_EQ(
 	    json_of(reply.head),
 	    "{\"mac\":\"02:00:00:00:00:01\",\"ip\":\"10.0.0.7\",\"UbootMode\":0,\"last_seen\":10,\"last_"

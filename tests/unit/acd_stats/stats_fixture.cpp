@@ -17,7 +17,7 @@ void stats_list::TearDown()
 	ap_record *ap, *next;
 	list_for_each_entry_safe(ap, next, &aps, list) {
 		list_del(&ap->list);
-		for (blob_attr *slot : ap->slots)
+		for (blob_attr *slot : ap->stats.slots)
 			free(slot);
 		free(ap);
 	}
@@ -29,7 +29,7 @@ ap_record *stats_list::add_ap(const char *ip, uint8_t n)
 	snprintf(ap->ip, sizeof ap->ip, "%s", ip);
 	const uint8_t mac[6] = {0x02, 0, 0, 0, 0, n};
 	memcpy(ap->mac, mac, 6);
-	INIT_LIST_HEAD(&ap->vaps);
+	INIT_LIST_HEAD(&ap->stats.vaps);
 	list_add_tail(&ap->list, &aps);
 	return ap;
 }

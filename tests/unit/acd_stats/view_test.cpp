@@ -286,10 +286,10 @@ TEST_F(view, ClearEmptiesTheViewAndKeepsTheSlots)
 	store("10.77.0.11", 108, R"([0,{"radio5g":[{"bssid":"bb","statistics":{"rx_bytes":"1","tx_bytes":"2"}}]}])");
 	store("10.77.0.11", 109, R"([0,{"radio5g":[{"bssid":"bb","clients":[)" + client("c", 1, 2, "3", "4") + "]}]}]");
 	std::string first = statistic(), clients = sta_statistic();
-	ASSERT_FALSE(list_empty(&ap->vaps));
+	ASSERT_FALSE(list_empty(&ap->stats.vaps));
 
 	wireless_view_clear(&aps);
-	EXPECT_TRUE(list_empty(&ap->vaps));
+	EXPECT_TRUE(list_empty(&ap->stats.vaps));
 	EXPECT_NE(ap_slot(ap, 104), nullptr);
 	EXPECT_NE(ap_slot(ap, 108), nullptr);
 	EXPECT_NE(ap_slot(ap, 109), nullptr);
@@ -300,7 +300,7 @@ TEST_F(view, ClearEmptiesTheViewAndKeepsTheSlots)
 	EXPECT_EQ(sta_statistic(), clients);
 	unsigned vaps = 0;
 	vap_entry *v;
-	list_for_each_entry(v, &ap->vaps, list)
+	list_for_each_entry(v, &ap->stats.vaps, list)
 		vaps++;
 	EXPECT_EQ(vaps, 2u);
 }
@@ -416,7 +416,7 @@ TEST_F(view, BoundsPerAp)
 	wireless_view_refresh(&aps);
 	unsigned n = 0, s = 0;
 	vap_entry *vap;
-	list_for_each_entry(vap, &ap->vaps, list) {
+	list_for_each_entry(vap, &ap->stats.vaps, list) {
 		n++;
 		sta_entry *sta;
 		list_for_each_entry(sta, &vap->stas, list)

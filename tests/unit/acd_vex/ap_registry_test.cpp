@@ -83,8 +83,8 @@ TEST_F(registry, NewRecordFromADiscoveryResponse)
 	EXPECT_EQ(ap->lastPoll, 0);
 	EXPECT_EQ(ap->UbootMode, 0);
 	EXPECT_EQ(ap->uploadKind, 0);
-	EXPECT_TRUE(list_empty(&ap->vaps));
-	for (auto *slot : ap->slots)
+	EXPECT_TRUE(list_empty(&ap->stats.vaps));
+	for (auto *slot : ap->stats.slots)
 		EXPECT_EQ(slot, nullptr);
 }
 
@@ -245,7 +245,7 @@ TEST_F(registry, ExpiryRule)
 	}
 	// A stored answer is released together with its record.
 	ap_record *last = list_last_entry(&aps, ap_record, list);
-	last->slots[3] = static_cast<blob_attr *>(malloc(16));
+	last->stats.slots[3] = static_cast<blob_attr *>(malloc(16));
 	EXPECT_EQ(ap_registry_expire(&aps, now), 2u);
 	ASSERT_EQ(size(), 4u);
 	ap_record *ap;
