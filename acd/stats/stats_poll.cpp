@@ -38,8 +38,7 @@ struct jsonrpc_exchange {
 	size_t rx_len;
 	bool in_window;
 	bool overflow; // the answer outgrew JSONRPC_ANSWER_MAX: it is dropped
-	bool parsed;   // the complete body has been handled
-	bool answered; // ...and was accepted
+	bool answered; // the whole answer was accepted
 	uint32_t run;  // the poll run that started it
 };
 
@@ -197,7 +196,6 @@ void jsonrpc_append(jsonrpc_exchange *x, const char *data, size_t n)
 
 void jsonrpc_handle_body(jsonrpc_exchange *x)
 {
-	x->parsed = true;
 	int rc = -1;
 	bool tooDeep;
 	if (jsonrpc_parse_answer(&jsonrpc_answer_buf, x->rx, x->rx_len, &tooDeep)) {
@@ -210,6 +208,25 @@ void jsonrpc_handle_body(jsonrpc_exchange *x)
 		fprintf(stderr, "AP %s answers nested deeper than %d levels, dropped\n", x->ip, JSONRPC_DEPTH_MAX);
 	ac_diag_answer(x->ip, x->id, rc);
 	blob_buf_init(&jsonrpc_answer_buf, 0);
+}
+
+const char *jsonrpc_error_text(const struct achttp_client *cl, int code)
+{
+	switch (code) {
+	case ACHTTP_ERROR_CONNECT:
+		return "Connection failed";
+	case ACHTTP_ERROR_SSL_INVALID_CERT:
+		return "Invalid SSL certificate";
+	case ACHTTP_ERROR_SSL_CN_MISMATCH:
+		return "Server hostname does not match SSL certificate";
+	case ACHTTP_ERROR_TIMEDOUT:
+		// Our own limit. A connect that never completed is the failure the
+		// system reports for it anyway; an AP that accepted and stays silent
+		// was never reported, and is asked again at the next poll run.
+		return cl->local_addr.sa.sa_family == AF_UNSPEC ? "Connection failed" : nullptr;
+	default:
+		return "Unknown error";
+	}
 }
 } // namespace
 
@@ -293,20 +310,16 @@ int jsonrpc_store_reply(struct achttp_client *cl, struct blob_attr *answer)
 	return 1;
 }
 
+// The answer's way: body bytes are only collected here as they come; the
+// exchange then ends in jsonrpc_finish, from the end-of-data or the error
+// callback, which handles a whole answer before anything else.
 void jsonrpc_read_cb(struct achttp_client *cl)
 {
 	jsonrpc_exchange *x = jsonrpc_exchange_of(cl);
 	char buf[JSONRPC_READ_SIZE];
-	for (;;) {
-		int n = achttp_read(cl, buf, sizeof buf);
-		if (n > 0)
-			jsonrpc_append(x, buf, size_t(n));
-		// The body is handled once, when the client knows it is whole.
-		if (cl->data_eof && !x->parsed && x->rx_len && !x->overflow)
-			jsonrpc_handle_body(x);
-		if (n <= 0)
-			break;
-	}
+	int n;
+	while ((n = achttp_read(cl, buf, sizeof buf)) > 0)
+		jsonrpc_append(x, buf, size_t(n));
 }
 
 void jsonrpc_header_cb(struct achttp_client *cl)
@@ -328,44 +341,37 @@ void jsonrpc_header_cb(struct achttp_client *cl)
 
 void jsonrpc_eof_cb(struct achttp_client *cl)
 {
-	if (!cl->data_eof)
-		fputs("Connection reset prematurely\n", stderr);
-	ac_diag_http_end(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id,
-			 cl->data_eof ? AC_HTTP_NONE : AC_HTTP_RESET);
-	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
+	jsonrpc_finish(cl, JSONRPC_END_EOF);
 }
 
 void jsonrpc_error_cb(struct achttp_client *cl, int code)
 {
-	const char *text;
-	switch (code) {
-	case ACHTTP_ERROR_CONNECT:
-		text = "Connection failed";
-		break;
-	case ACHTTP_ERROR_SSL_INVALID_CERT:
-		text = "Invalid SSL certificate";
-		break;
-	case ACHTTP_ERROR_SSL_CN_MISMATCH:
-		text = "Server hostname does not match SSL certificate";
-		break;
-	case ACHTTP_ERROR_TIMEDOUT:
-		// Our own limit. A connect that never completed is the failure the
-		// system reports for it anyway; an AP that accepted and stays silent
-		// was never reported, and is asked again at the next poll run.
-		text = cl->local_addr.sa.sa_family == AF_UNSPEC ? "Connection failed" : nullptr;
-		break;
-	default:
-		text = "Unknown error";
-		break;
+	jsonrpc_finish(cl, code);
+}
+
+void jsonrpc_finish(struct achttp_client *cl, int code)
+{
+	jsonrpc_exchange *x = jsonrpc_exchange_of(cl);
+	// The client knew the body was whole (an error may still come between that
+	// and the end of data): the answer counts.
+	if (cl->data_eof && x->rx_len && !x->overflow)
+		jsonrpc_handle_body(x);
+	uint8_t outcome;
+	if (code == JSONRPC_END_EOF) {
+		if (!cl->data_eof)
+			fputs("Connection reset prematurely\n", stderr);
+		outcome = cl->data_eof ? AC_HTTP_NONE : AC_HTTP_RESET;
+	} else {
+		const char *text = jsonrpc_error_text(cl, code);
+		if (text)
+			fprintf(stderr, "Connection error: %s%s\n", text, "");
+		bool connected = cl->local_addr.sa.sa_family != AF_UNSPEC;
+		outcome = code == ACHTTP_ERROR_CONNECT    ? AC_HTTP_CONNECT_FAILED
+		          : code == ACHTTP_ERROR_TIMEDOUT ? (connected ? AC_HTTP_TIMED_OUT : AC_HTTP_CONNECT_FAILED)
+		                                          : AC_HTTP_FAILED;
 	}
-	if (text)
-		fprintf(stderr, "Connection error: %s%s\n", text, "");
-	bool connected = cl->local_addr.sa.sa_family != AF_UNSPEC;
-	uint8_t outcome = code == ACHTTP_ERROR_CONNECT    ? AC_HTTP_CONNECT_FAILED
-	                  : code == ACHTTP_ERROR_TIMEDOUT ? (connected ? AC_HTTP_TIMED_OUT : AC_HTTP_CONNECT_FAILED)
-	                                                  : AC_HTTP_FAILED;
-	ac_diag_http_end(jsonrpc_exchange_of(cl)->ip, jsonrpc_exchange_of(cl)->id, outcome);
-	jsonrpc_exchange_end(jsonrpc_exchange_of(cl));
+	ac_diag_http_end(x->ip, x->id, outcome);
+	jsonrpc_exchange_end(x);
 }
 
 void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id)
@@ -513,7 +519,7 @@ void jsonrpc_hold_expired(struct uloop_timeout *)
 		auto *x = list_first_entry(&jsonrpc_slow, jsonrpc_exchange, list);
 		if (x->started + JSONRPC_SLOW_GIVE_UP_MS > now)
 			break;
-		jsonrpc_error_cb(x->cl, ACHTTP_ERROR_TIMEDOUT);
+		jsonrpc_finish(x->cl, ACHTTP_ERROR_TIMEDOUT);
 	}
 	jsonrpc_pump(nullptr);
 	jsonrpc_hold_arm();

@@ -1,5 +1,5 @@
 // The statistics poll: every 10 s three JSON-RPC requests to every AP over HTTP;
-// acceptable answers replace the AP's reply slots as they arrive.
+// acceptable answers replace the AP's reply slots as their exchanges end.
 #pragma once
 
 #include <cstdint>
@@ -42,11 +42,17 @@ void jsonrpc_post(const char *url, char *body, const char *ip, int32_t id);
 // Exchanges currently open.
 unsigned jsonrpc_open_exchanges();
 
-// The client's callbacks.
+// The client's callbacks. The read callback only collects the body; the
+// end-of-data and error callbacks both end the exchange in jsonrpc_finish.
 void jsonrpc_read_cb(struct achttp_client *cl);
 void jsonrpc_eof_cb(struct achttp_client *cl);
 void jsonrpc_header_cb(struct achttp_client *cl);
 void jsonrpc_error_cb(struct achttp_client *cl, int code);
+// The one way out of an exchange: a whole answer is parsed and stored first,
+// then how the exchange ended is told and recorded, and it is released. code is
+// the client's error, or JSONRPC_END_EOF for the end of data.
+constexpr int JSONRPC_END_EOF = -1;
+void jsonrpc_finish(struct achttp_client *cl, int code);
 // Checks one parsed answer of the client's exchange and stores it (1), or
 // rejects it (0).
 int jsonrpc_store_reply(struct achttp_client *cl, struct blob_attr *answer);

@@ -22,22 +22,12 @@ int KvVexHandleDiscoverResponseData(const vex_msg *msg)
 	return 0;
 }
 
-int KvVexHandleDiscoverResponse(const vex_msg *msg)
-{
-	return KvVexHandleDiscoverResponseData(msg);
-}
-
 int KvVexHandleAgentLoaderResponseData(const vex_msg *msg)
 {
 	ap_settings block;
 	ap_settings_from_agent(&block, msg);
 	savediscoverinfo(&block, &msg->hdr, AP_MODE_AGENT);
 	return 0;
-}
-
-int KvVexHandleAgentLoaderResponse(const vex_msg *msg)
-{
-	return KvVexHandleAgentLoaderResponseData(msg);
 }
 
 int discover_expire_check()

@@ -8,8 +8,14 @@
 
 int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode);
 // Handlers of the dispatcher: they read the message, which the dispatcher frees.
-int KvVexHandleDiscoverResponse(const vex_msg *msg);
 int KvVexHandleDiscoverResponseData(const vex_msg *msg);
-int KvVexHandleAgentLoaderResponse(const vex_msg *msg);
 int KvVexHandleAgentLoaderResponseData(const vex_msg *msg);
+inline int KvVexHandleDiscoverResponse(const vex_msg *msg)
+{
+	return KvVexHandleDiscoverResponseData(msg);
+}
+inline int KvVexHandleAgentLoaderResponse(const vex_msg *msg)
+{
+	return KvVexHandleAgentLoaderResponseData(msg);
+}
 int discover_expire_check();
