@@ -305,6 +305,22 @@ TEST_F(view, ClearEmptiesTheViewAndKeepsTheSlots)
 	EXPECT_EQ(vaps, 2u);
 }
 
+// The record's statistics part goes with it in one call: VAPs with their
+// stations and the stored answers (a leak fails the sanitizer build).
+TEST_F(view, ReleasingARecordTakesItsWholeStatisticsPart)
+{
+	ap_record *ap = ap_with_modes("10.77.0.11", 1);
+	store("10.77.0.11", 104, kProfileAB);
+	store("10.77.0.11", 109, R"([0,{"radio5g":[{"bssid":"bb","clients":[)" + client("c", 1, 2, "3", "4") + "]}]}]");
+	sta_statistic();
+	vap_entry *vap = vap_find(ap, "bb");
+	ASSERT_NE(vap, nullptr);
+	ASSERT_FALSE(list_empty(&vap->stas));
+
+	ap_record_release(ap);
+	EXPECT_TRUE(list_empty(&aps));
+}
+
 TEST_F(view, OneApsAnswersDoNotReachAnother)
 {
 	ap_with_modes("10.77.0.11", 1);
