@@ -37,8 +37,6 @@ uint32_t ac_upload_size(const char *path)
 	return (unsigned long long)st.st_size > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(st.st_size);
 }
 
-
-
 // An upload child the loop watches, to announce its end. The child's exit
 // status is always 1, so it hands the command's raw result over a pipe.
 struct ac_upload_watch {

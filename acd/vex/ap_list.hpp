@@ -5,7 +5,6 @@
 #include "gw/blob.hpp"
 #include "vex/codec/ap_registry.hpp"
 
-
 int savediscoverinfo(const ap_settings *block, const vex_hdr *hdr, int8_t mode);
 // Handlers of the dispatcher: they read the message, which the dispatcher frees.
 int KvVexHandleDiscoverResponseData(const vex_msg *msg);
