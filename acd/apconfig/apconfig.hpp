@@ -22,3 +22,9 @@ int ac_apfw_check_run(const char *model, struct ubus_context *ctx, struct ubus_r
 int32_t ac_apcfg_valid();
 // The decryption check of the configuration file with key: the shell's status.
 int32_t ac_apcfg_key_check(const char *key);
+// The upload-status methods of ac.apfw.check and ac.apcfg.check: {"ip": string}.
+extern const struct blobmsg_policy ac_status_ip_policy[1];
+// Replies {"status": ...} with the record of the message's "ip" in the status
+// file at path, which forgets it.
+int ac_status_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg,
+		    const char *path);

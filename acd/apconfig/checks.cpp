@@ -1,4 +1,5 @@
-// Checks of the image and the configuration file before an upload.
+// Checks of the image and the configuration file before an upload, and the
+// upload status records.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -6,8 +7,11 @@
 #include <unistd.h>
 
 #include "apconfig/apconfig.hpp"
+#include "apconfig/status_record.hpp"
 #include "apconfig/tmp_file.hpp"
 #include "apconfig/upload_codec.hpp"
+#include "bus/ac_handler.hpp"
+#include "bus/ac_reply.hpp"
 #include "exec/ac_exec.hpp"
 
 #define AC_CFG_MARKER "U2FsdGVkX1" // Base64 of OpenSSL's "Salted__"
@@ -83,3 +87,15 @@ int32_t ac_apcfg_key_check(const char *key)
 	return status;
 }
 
+const struct blobmsg_policy ac_status_ip_policy[1] = {
+	{"ip", BLOBMSG_TYPE_STRING},
+};
+
+int ac_status_reply(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg,
+		    const char *path)
+{
+	const char *ip = ac_arg_string(ac_status_ip_policy, msg);
+	if (!ip)
+		return UBUS_STATUS_INVALID_ARGUMENT;
+	return ac_reply_status(ctx, req, ac_status_take(path, ip));
+}

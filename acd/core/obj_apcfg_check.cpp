@@ -7,25 +7,11 @@
 #include "core/ac_objects.hpp"
 
 namespace {
-enum { STATUS_IP, __STATUS_MAX };
-const struct blobmsg_policy status_ip_policy[__STATUS_MAX] = {
-	[STATUS_IP] = {"ip", BLOBMSG_TYPE_STRING},
-};
-
 // apcfg_enc_key_check advertises no arguments; "key" is required all the same.
 enum { KEY_CHECK_KEY, __KEY_CHECK_MAX };
 const struct blobmsg_policy key_check_policy[__KEY_CHECK_MAX] = {
 	[KEY_CHECK_KEY] = {"key", BLOBMSG_TYPE_STRING},
 };
-
-int status_query(struct ubus_context *ctx, struct ubus_request_data *req, struct blob_attr *msg,
-		 const char *path)
-{
-	const char *ip = ac_arg_string(status_ip_policy, msg);
-	if (!ip)
-		return UBUS_STATUS_INVALID_ARGUMENT;
-	return ac_reply_status(ctx, req, ac_status_take(path, ip));
-}
 
 AC_UBUS_HANDLER(apcfg_valid_check)
 {
@@ -42,19 +28,19 @@ AC_UBUS_HANDLER(apcfg_enc_key_check)
 
 AC_UBUS_HANDLER(apcfg_upload_status)
 {
-	return status_query(ctx, req, msg, AC_CONFIG_STATUS_PATH);
+	return ac_status_reply(ctx, req, msg, AC_CONFIG_STATUS_PATH);
 }
 
 AC_UBUS_HANDLER(apcfg_pwd_status)
 {
-	return status_query(ctx, req, msg, AC_PWD_STATUS_PATH);
+	return ac_status_reply(ctx, req, msg, AC_PWD_STATUS_PATH);
 }
 
 struct ubus_method methods[] = {
 	UBUS_METHOD_NOARG("apcfg_valid_check", apcfg_valid_check),
 	UBUS_METHOD_NOARG("apcfg_enc_key_check", apcfg_enc_key_check),
-	UBUS_METHOD("apcfg_upload_status", apcfg_upload_status, status_ip_policy),
-	UBUS_METHOD("apcfg_pwd_status", apcfg_pwd_status, status_ip_policy),
+	UBUS_METHOD("apcfg_upload_status", apcfg_upload_status, ac_status_ip_policy),
+	UBUS_METHOD("apcfg_pwd_status", apcfg_pwd_status, ac_status_ip_policy),
 };
 
 struct ubus_object_type type = GW_UBUS_OBJECT_TYPE("ac-apcfg-config", methods);

@@ -31,15 +31,25 @@ const struct blobmsg_policy query_policy[__Q_MAX] = {
     [Q_IP] = {"ip", BLOBMSG_TYPE_STRING},
 };
 
-// 0 when the message names a MAC (*hasMac) or an address; else a ubus status.
-int parse_query(struct blob_attr *msg, uint8_t mac[6], bool *hasMac, uint32_t *addr)
+// What "ap" and "why" ask about: a MAC (mac set) or an address (network order).
+struct diag_query {
+	uint8_t buf[6];
+	const uint8_t *mac;
+	uint32_t addr;
+};
+
+// 0 when the message names a MAC or an address; else a ubus status.
+int parse_query(struct blob_attr *msg, diag_query *q)
 {
 	struct blob_attr *tb[__Q_MAX];
 	blobmsg_parse(query_policy, __Q_MAX, tb, blob_data(msg), blob_len(msg));
-	*hasMac = tb[Q_MAC] != nullptr;
-	if (*hasMac)
-		return parse_mac(blobmsg_get_string(tb[Q_MAC]), mac) ? 0 : UBUS_STATUS_INVALID_ARGUMENT;
-	if (tb[Q_IP] && inet_pton(AF_INET, blobmsg_get_string(tb[Q_IP]), addr) == 1)
+	q->mac = nullptr;
+	q->addr = 0;
+	if (tb[Q_MAC]) {
+		q->mac = q->buf;
+		return parse_mac(blobmsg_get_string(tb[Q_MAC]), q->buf) ? 0 : UBUS_STATUS_INVALID_ARGUMENT;
+	}
+	if (tb[Q_IP] && inet_pton(AF_INET, blobmsg_get_string(tb[Q_IP]), &q->addr) == 1)
 		return 0;
 	return UBUS_STATUS_INVALID_ARGUMENT;
 }
@@ -52,13 +62,10 @@ AC_UBUS_HANDLER(status)
 
 AC_UBUS_HANDLER(ap_query)
 {
-	uint8_t mac[6];
-	bool hasMac;
-	uint32_t addr = 0;
-	int rc = parse_query(msg, mac, &hasMac, &addr);
-	if (rc)
+	diag_query q;
+	if (int rc = parse_query(msg, &q))
 		return rc;
-	ap_record *ap = ac_diag_find_ap(&aps, hasMac ? mac : nullptr, addr);
+	ap_record *ap = ac_diag_find_ap(&aps, q.mac, q.addr);
 	if (!ap)
 		return UBUS_STATUS_NOT_FOUND;
 	ac_diag_ap_reply(&ac_reply_buf, ap, ac_diag_clock(), ap_clock());
@@ -67,13 +74,10 @@ AC_UBUS_HANDLER(ap_query)
 
 AC_UBUS_HANDLER(why)
 {
-	uint8_t mac[6];
-	bool hasMac;
-	uint32_t addr = 0;
-	int rc = parse_query(msg, mac, &hasMac, &addr);
-	if (rc)
+	diag_query q;
+	if (int rc = parse_query(msg, &q))
 		return rc;
-	ac_diag_why_reply(&ac_reply_buf, &aps, hasMac ? mac : nullptr, addr, ac_diag_clock(), ap_clock());
+	ac_diag_why_reply(&ac_reply_buf, &aps, q.mac, q.addr, ac_diag_clock(), ap_clock());
 	return ac_reply_send(ctx, req);
 }
 
