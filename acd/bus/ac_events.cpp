@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diag/ac_diag.hpp"
 #include "bus/ac_reply.hpp"
 #include "bus/ac_bus.hpp"
 #include "stats/poll_run.hpp"
@@ -90,7 +89,6 @@ void ac_event_upload(const uint8_t mac[6], const char *ip, uint8_t kind, const c
 
 void ac_event_poll_run(const poll_run_totals *t)
 {
-	ac_diag_poll_run(t);
 	if (!ac_ubus_ctx)
 		return;
 	ac_event_open(nullptr, nullptr);

@@ -86,12 +86,6 @@ struct diag_state {
 };
 diag_state st;
 
-// The AP registry's clock (the one lastSeen and lastPoll are in).
-int32_t registry_now()
-{
-	return ap_clock();
-}
-
 int request_index(int32_t id)
 {
 	for (unsigned i = 0; i < JSONRPC_REQUESTS; i++)
@@ -285,7 +279,7 @@ void ac_diag_expiring(struct list_head *list, int32_t now)
 void ac_diag_clearing(struct list_head *list)
 {
 	ap_record *ap;
-	int32_t now = registry_now();
+	int32_t now = ap_clock(); // the registry's clock, as lastSeen
 	list_for_each_entry(ap, list, list)
 		ac_diag_dropped_at(ap, AC_DROP_CLEARED, ac_diag_clock(), now - ap->lastSeen);
 }

@@ -145,11 +145,18 @@ void jsonrpc_hold_arm()
 	uloop_timeout_set(&jsonrpc_hold_timer, left > 0 ? int(left) : 0);
 }
 
+// A run whose exchanges have all ended: recorded and announced.
+void jsonrpc_run_done(const poll_run_totals *t)
+{
+	ac_diag_poll_run(t);
+	ac_event_poll_run(t);
+}
+
 void jsonrpc_exchange_end(jsonrpc_exchange *x)
 {
 	poll_run_totals t;
 	if (poll_run_ended(&jsonrpc_runs, x->run, x->answered, jsonrpc_now_ms(), &t))
-		ac_event_poll_run(&t);
+		jsonrpc_run_done(&t);
 	achttp_disconnect(x->cl);
 	achttp_free(x->cl);
 	free(x->rx);
@@ -459,7 +466,7 @@ void jsonrpc_run_end()
 	jsonrpc_cur.active = false;
 	poll_run_totals t;
 	if (poll_run_sent(&jsonrpc_runs, jsonrpc_run, jsonrpc_now_ms(), &t))
-		ac_event_poll_run(&t);
+		jsonrpc_run_done(&t);
 	jsonrpc_run = 0;
 }
 
