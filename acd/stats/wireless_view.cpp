@@ -357,9 +357,11 @@ void view_build_ap(ap_record *ap)
 		view_walk_configs(profile, ap);
 }
 
-void view_fill_statistics_ap(ap_record *ap)
+// Every VAP element (a table) of each radio with a known band in the AP's
+// answer to request id, with its band.
+void view_for_each_vap(ap_record *ap, int32_t id, void (*fn)(ap_record *, struct blob_attr *, int8_t))
 {
-	struct blob_attr *data = ap_slot(ap, JSONRPC_ID_WLAN_STATS);
+	struct blob_attr *data = ap_slot(ap, id);
 	if (!data)
 		return;
 	struct blob_attr *radio;
@@ -372,26 +374,19 @@ void view_fill_statistics_ap(ap_record *ap)
 		size_t erem;
 		blobmsg_for_each_attr(elem, radio, erem)
 			if (view_is_table(elem))
-				view_vap_statistics(ap, elem, int8_t(band));
+				fn(ap, elem, int8_t(band));
 	}
+}
+
+void view_fill_statistics_ap(ap_record *ap)
+{
+	view_for_each_vap(ap, JSONRPC_ID_WLAN_STATS, view_vap_statistics);
 }
 
 void view_fill_stations_ap(ap_record *ap)
 {
-	struct blob_attr *data = ap_slot(ap, JSONRPC_ID_STA_STATS);
-	if (!data)
-		return;
-	struct blob_attr *radio;
-	size_t rem;
-	blobmsg_for_each_attr(radio, data, rem) {
-		if (view_radio_band(radio) < 0)
-			continue;
-		struct blob_attr *elem;
-		size_t erem;
-		blobmsg_for_each_attr(elem, radio, erem)
-			if (view_is_table(elem))
-				view_vap_clients(ap, elem);
-	}
+	view_for_each_vap(ap, JSONRPC_ID_STA_STATS,
+			  [](ap_record *a, struct blob_attr *elem, int8_t) { view_vap_clients(a, elem); });
 }
 
 } // namespace
