@@ -11,7 +11,7 @@ import sys
 import time
 
 from acd_world import AcdWorld, parse_replies
-from lab import wait_for
+from lab import report_failures, wait_for
 
 METHODS = [("ac.get.config", "get_config"), ("ac.get.apinfo", "statistic"),
            ("ac.get.apinfo", "sta_statistic"), ("ac.get.apinfo", "wlan_profile"),
@@ -62,10 +62,7 @@ def main():
         for row in scenario(name, count, vaps, failures):
             print("%-20s %-15s %8.1f %8.1f %6d %9d" % row)
         sys.stdout.flush()
-    for f in failures:
-        print("FAILED: " + f)
-    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    return report_failures(failures)
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ import threading
 import time
 
 from acd_world import AcdWorld, parse_replies
-from lab import wait_for
+from lab import report_failures, wait_for
 
 SIZES = [int(s) for s in os.environ.get("APCTL_BENCH_SIZES", "100,300,1000").split(",")]
 RUNS = int(os.environ.get("APCTL_BENCH_RUNS", "2"))
@@ -158,10 +158,7 @@ def main():
                 count, i + 1, n_stored, "%.2f" % done if done is not None else ">10", peak,
                 took * 1000, parts, rss, rss / count, cpu * 1000, cpu * 1e6 / count, wait * 1000))
         sys.stdout.flush()
-    for f in failures:
-        print("FAILED: " + f)
-    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    return report_failures(failures)
 
 
 if __name__ == "__main__":

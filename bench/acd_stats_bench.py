@@ -10,7 +10,7 @@ import time
 sys.path.insert(0, os.path.join(os.environ.get("APCTL_SOURCE", "."), "tests", "system", "acd_stats"))
 
 from acd_world import AcdWorld  # noqa: E402
-from lab import wait_for  # noqa: E402
+from lab import report_failures, wait_for  # noqa: E402
 
 COUNT = int(os.environ.get("APCTL_BENCH_APS", "200"))
 SECONDS = int(os.environ.get("APCTL_BENCH_SECONDS", "60"))
@@ -94,10 +94,7 @@ def main():
         if err:
             print("acd's standard error:\n" + err[:2000])
             failures.append("acd printed errors")
-    for f in failures:
-        print("FAILED: " + f)
-    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
-    return 1 if failures else 0
+    return report_failures(failures)
 
 
 if __name__ == "__main__":

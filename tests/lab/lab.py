@@ -350,6 +350,15 @@ def wait_for(pred, timeout=10, what="condition", interval=0.05):
         time.sleep(interval)
 
 
+def report_failures(failures):
+    """Prints each failure and the closing "N passed, N failed" line of a
+    benchmark; returns its exit status."""
+    for f in failures:
+        print("FAILED: " + f)
+    print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+    return 1 if failures else 0
+
+
 def run_tests():
     """Runs the calling script's unittest cases, prints the closing
     "N passed, N failed" line and exits non-zero on any failure."""
